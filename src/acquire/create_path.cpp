@@ -1,0 +1,1 @@
+#include "acquire/create_path.h"

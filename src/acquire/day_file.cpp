@@ -1,0 +1,1 @@
+#include "acquire/day_file.h"

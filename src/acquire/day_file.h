@@ -1,0 +1,49 @@
+// The local day-file archive and downloads of missing day files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "control/template_file.h"
+
+enum class Day_file_outcome {
+    read,             // present and usable
+    read_downloaded,  // fetched in this call and now usable
+    not_found,
+};
+
+struct Day_file {
+    std::string directory;  // data_dir + station + "/" + year
+    std::string path;       // directory + "/" + STA.NET.LOC.CHA.YEAR.DDD
+    Day_file_outcome outcome = Day_file_outcome::not_found;
+    bool deletion_notice = false;  // downloaded and keep_downloads is 0
+};
+
+// Size above which a day file is taken to hold data.
+constexpr long usable_day_file_bytes = 300;
+
+// Day directory: data_dir + station + "/" + year.
+std::string day_directory(const std::string& data_dir, const std::string& station, int year);
+
+// Day-file path: day directory + "/" + station.network.location.channel.year.ddd.
+std::string day_file_path(const std::string& data_dir, const std::string& network,
+                          const std::string& station, const std::string& location,
+                          const std::string& channel, int year, int doy);
+
+// Argument vector of the wget command that downloads the whole UTC day containing the instant
+// start seconds after the start of day doy of year into path. Element 0 is "wget".
+std::vector<std::string> download_command(const std::string& base_url, const std::string& network,
+                                          const std::string& station, const std::string& location,
+                                          const std::string& channel, int year, int doy,
+                                          float start, const std::string& path);
+
+// The service base address compiled in (plain HTTP, ends in '/').
+const char* fdsn_base_url();
+
+// Looks the day file up and, when it is missing and control.download_missing is set, downloads
+// it with wget (run directly, not through a shell; its status is not examined). Prints
+// "Downloading data." before a download. Never fails: a missing or unusable file gives
+// not_found.
+Day_file find_day_file(int year, int doy, float start, const std::string& network,
+                       const std::string& station, const std::string& location,
+                       const std::string& channel, const Template_file& control);

@@ -1,0 +1,1 @@
+#include "acquire/get_data.h"

@@ -1,0 +1,1 @@
+#include "acquire/mseed_reader.h"

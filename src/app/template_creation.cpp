@@ -1,0 +1,1 @@
+#include "app/template_creation.h"

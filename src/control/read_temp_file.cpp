@@ -1,0 +1,1 @@
+#include "control/template_file.h"

@@ -1,0 +1,1 @@
+#include "dsp/bandpass.h"

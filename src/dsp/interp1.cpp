@@ -1,0 +1,1 @@
+#include "dsp/interp1.h"

@@ -1,0 +1,1 @@
+#include "dsp/time_convert.h"

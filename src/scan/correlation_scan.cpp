@@ -1,0 +1,1 @@
+#include "scan/correlation_scan.h"

@@ -1,0 +1,1 @@
+#include "scan/results_file.h"

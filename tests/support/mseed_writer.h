@@ -1,0 +1,31 @@
+// Writing small miniSEED files for tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Mseed_series {
+    std::string network = "XX";
+    std::string station = "ABC";
+    std::string location = "00";
+    std::string channel = "HHZ";
+    double samprate = 100.0;
+    int64_t start_us = 0;  // microseconds since 1970-01-01T00:00:00 UTC
+};
+
+// Epoch microseconds of 00:00:00 UTC on day doy of year, plus seconds.
+int64_t day_start_us(int year, int doy, double seconds = 0.0);
+
+// Packs 32-bit integer samples (Steim-2) into 512-byte records and appends them to path
+// (creating it). Fails the current test on error.
+void write_mseed_int(const std::string& path, const Mseed_series& series,
+                     const std::vector<int32_t>& samples);
+
+// Same with 32-bit float samples (encoding FLOAT32).
+void write_mseed_float(const std::string& path, const Mseed_series& series,
+                       const std::vector<float>& samples);
+
+// Same with 64-bit float samples (encoding FLOAT64).
+void write_mseed_double(const std::string& path, const Mseed_series& series,
+                        const std::vector<double>& samples);
