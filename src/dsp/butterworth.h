@@ -2,8 +2,8 @@
 //
 // Frequencies are fractions of the Nyquist frequency (2 f / f_sample). Every function returns a
 // heap block obtained zero-filled from calloc that the caller releases with free, or nullptr
-// when an allocation fails (after releasing what it had allocated itself). No argument checks:
-// n >= 1 and 0 < f1 < f2 < 1 are the caller's business.
+// when an allocation fails (after releasing what it had allocated itself) or n < 1. The cut-offs
+// are not checked: 0 < f1 < f2 < 1 is the caller's business.
 #pragma once
 
 // Alternating binomial coefficients of (1 - x)^n in ascending powers: n + 1 doubles.

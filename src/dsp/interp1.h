@@ -15,6 +15,7 @@ struct Sample_span {
 // Output times before the first input sample, or whose preceding input sample is the last one,
 // give 0; the input is never read out of range. Where two neighbouring input times round to the
 // same float, the earlier sample's value is taken. When covered is not null it receives the
-// span of output samples that were interpolated from the input.
+// span of output samples that were interpolated from the input. A window ending at or before
+// its start gives an empty vector; one of 2^31 samples or more throws std::length_error.
 std::vector<float> interp1(float t0, float fs_in, const std::vector<float>& y, float t_start,
                            float t_end, float fs_out, Sample_span* covered = nullptr);

@@ -1,5 +1,6 @@
 // Conversions between year and day of year, calendar dates and epoch seconds (UTC, no leap
-// seconds). Out-of-range days and seconds are carried into the neighbouring days.
+// seconds). Out-of-range days and seconds are carried into the neighbouring days. Years the C
+// calendar record cannot hold give NaN (time_to_epoch, doy_to_day's second) or {0, 0, 0}.
 #pragma once
 
 struct Doy_time {
