@@ -40,6 +40,12 @@ std::vector<std::string> download_command(const std::string& base_url, const std
 // The service base address compiled in (plain HTTP, ends in '/').
 const char* fdsn_base_url();
 
+// Runs argv[0] (searched on PATH like a shell would) with the arguments argv[1..] and no shell
+// in between, inheriting the standard streams, and waits for it. Standard output is flushed
+// first. The child's exit status is not returned; when it cannot be started a line saying so
+// goes to standard error.
+void run_download(const std::vector<std::string>& argv);
+
 // Looks the day file up and, when it is missing and control.download_missing is set, downloads
 // it with wget (run directly, not through a shell; its status is not examined). Prints
 // "Downloading data." before a download. Never fails: a missing or unusable file gives

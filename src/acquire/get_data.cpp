@@ -1,1 +1,101 @@
 #include "acquire/get_data.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+
+#include "acquire/day_file.h"
+#include "acquire/mseed_reader.h"
+#include "dsp/bandpass.h"
+#include "dsp/interp1.h"
+
+namespace {
+
+// Samples cut off each padded side of a window after filtering, so that the filter's edge
+// transient falls outside the returned samples.
+constexpr int edge_pad = 200;
+
+const std::vector<float> not_found{not_found_sentinel};
+
+// The reader's words as float sample values; releases the block.
+std::vector<float> to_floats(Mseed_trace& trace) {
+    std::vector<float> samples(static_cast<size_t>(trace.numsamples));
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (trace.wordtype == 'i')
+            samples[i] = static_cast<float>(trace.datasamples[i]);
+        else
+            std::memcpy(&samples[i], &trace.datasamples[i], sizeof(float));
+    }
+    std::free(trace.datasamples);
+    trace.datasamples = nullptr;
+    return samples;
+}
+
+}  // namespace
+
+std::vector<float> get_data(int year, int doy, float start, std::string network,
+                            std::string station, std::string location, std::string channel,
+                            int length, Template_file control) {
+    const int fs = control.sample_rate;
+    if (fs <= 0 || length < 0)
+        return not_found;  // nothing sensible can be cut out
+
+    const Day_file file =
+        find_day_file(year, doy, start, network, station, location, channel, control);
+    if (file.outcome == Day_file_outcome::not_found)
+        return not_found;
+
+    std::string path = file.path;
+    char* names[] = {path.data(), nullptr};
+    Mseed_trace trace = mseed2ascii(names);
+    if (file.deletion_notice)
+        std::cout << "Deleting downloaded data (***NOT IMPLEMENTED***)." << std::endl;
+    if (trace.wordtype == 0) {
+        std::free(trace.datasamples);
+        return not_found;
+    }
+
+    std::tm day{};
+    day.tm_year = year - 1900;
+    day.tm_mon = 0;
+    day.tm_mday = doy;
+    const int64_t day_start = static_cast<int64_t>(timegm(&day));
+    const double t0 = trace.starttime / 1000000 - static_cast<double>(day_start);
+    std::vector<float> samples = to_floats(trace);
+
+    std::cout << "Interpolating...";
+    // Windows away from the day's limits are read with 200 extra samples on each side, rounded
+    // down to whole seconds.
+    const bool cut_leading = start * static_cast<float>(fs) > 200.0f;
+    const float window_start = cut_leading ? start - static_cast<float>(edge_pad / fs) : start;
+    const bool cut_trailing = static_cast<int64_t>(length) + edge_pad < int64_t{fs} * 86400;
+    const float window_end = cut_trailing ? static_cast<float>((length + edge_pad) / fs) + start
+                                          : static_cast<float>(length / fs);
+    Sample_span covered;
+    std::vector<float> result =
+        interp1(static_cast<float>(t0), static_cast<float>(trace.samprate), samples, window_start,
+                window_end, static_cast<float>(fs), &covered);
+    std::vector<float>().swap(samples);  // the day-long copy is not needed any more
+
+    std::cout << "interpolated."
+              << " Bandpassing...";
+    bandpass(result, control.freq_low, control.freq_high, 3, static_cast<double>(fs));
+    std::cout << "bandpassed." << std::endl;
+
+    // Padding stays padding: the parts of the window the trace does not cover were zeros before
+    // filtering and must not turn into a filter tail or rounding noise.
+    const int size = static_cast<int>(result.size());
+    const int first = std::clamp(covered.first, 0, size);
+    const int end = std::clamp(covered.end, first, size);
+    std::fill(result.begin(), result.begin() + first, 0.0f);
+    std::fill(result.begin() + end, result.end(), 0.0f);
+
+    if (cut_trailing)
+        result.resize(result.size() - std::min<size_t>(edge_pad, result.size()));
+    if (cut_leading)
+        result.erase(result.begin(), result.begin() + std::min<size_t>(edge_pad, result.size()));
+    return result;
+}

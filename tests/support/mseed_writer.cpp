@@ -25,7 +25,7 @@ void pack(const std::string& path, const Mseed_series& series, void* samples, in
     msr->dataquality = 'D';
     msr->starttime = series.start_us;
     msr->samprate = series.samprate;
-    msr->reclen = 512;
+    msr->reclen = series.reclen;
     msr->byteorder = 1;
     msr->encoding = encoding;
     msr->sampletype = type;

@@ -12,13 +12,14 @@ struct Mseed_series {
     std::string channel = "HHZ";
     double samprate = 100.0;
     int64_t start_us = 0;  // microseconds since 1970-01-01T00:00:00 UTC
+    int reclen = 512;      // record length in bytes, a power of 2 from 256 to 8192
 };
 
 // Epoch microseconds of 00:00:00 UTC on day doy of year, plus seconds.
 int64_t day_start_us(int year, int doy, double seconds = 0.0);
 
-// Packs 32-bit integer samples (Steim-2) into 512-byte records and appends them to path
-// (creating it). Fails the current test on error.
+// Packs 32-bit integer samples (Steim-2) into records of series.reclen bytes and appends them to
+// path (creating it). Fails the current test on error.
 void write_mseed_int(const std::string& path, const Mseed_series& series,
                      const std::vector<int32_t>& samples);
 
