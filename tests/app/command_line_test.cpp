@@ -1,7 +1,6 @@
 // The driver's command line, start-up lines, early exits and a run without templates.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -23,10 +22,9 @@ std::string control_file(const std::string& output_dir, const std::string& sampl
     return text + templates;
 }
 
-// Replaces the processor seconds of the run-time line so that outputs can be compared.
+// Hides the processor seconds of the run-time line so that outputs can be compared.
 std::string without_run_seconds(const std::string& out) {
-    return std::regex_replace(out, std::regex("Run time: ~[0-9]+ seconds\\."),
-                              "Run time: ~N seconds.");
+    return mask_after(out, "Run time: ~", ' ', "N");
 }
 
 }  // namespace

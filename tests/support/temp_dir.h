@@ -31,3 +31,12 @@ struct Run_result {
 // standard input, and collects its exit status and both output streams.
 Run_result run_program(const std::vector<std::string>& argv, const std::string& cwd = ".",
                        const std::map<std::string, std::string>& env = {});
+
+// text with whatever follows each occurrence of prefix, up to (not including) the next stop
+// character, replaced by mask: hides run-dependent numbers in console output.
+std::string mask_after(std::string text, const std::string& prefix, char stop,
+                       const std::string& mask);
+
+// What follows each occurrence of prefix in text, up to the next stop character.
+std::vector<std::string> values_after(const std::string& text, const std::string& prefix,
+                                      char stop);
