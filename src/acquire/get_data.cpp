@@ -67,10 +67,14 @@ std::vector<float> get_data(int year, int doy, float start, std::string network,
     std::vector<float> samples = to_floats(trace);
 
     std::cout << "Interpolating...";
-    // Windows away from the day's limits are read with 200 extra samples on each side, rounded
-    // down to whole seconds.
+    // Windows away from the day's limits are read with extra data on each side, and 200 samples
+    // are cut off each padded side after filtering. The leading pad is exactly those 200 samples
+    // long, so that the first sample returned is the one at start at every rate (a pad rounded
+    // down to whole seconds would shift the window by a fraction of a second at rates that do
+    // not divide 200). The trailing pad ends on a whole second.
     const bool cut_leading = start * static_cast<float>(fs) > 200.0f;
-    const float window_start = cut_leading ? start - static_cast<float>(edge_pad / fs) : start;
+    const float window_start =
+        cut_leading ? start - static_cast<float>(edge_pad) / static_cast<float>(fs) : start;
     const bool cut_trailing = static_cast<int64_t>(length) + edge_pad < int64_t{fs} * 86400;
     const float window_end = cut_trailing ? static_cast<float>((length + edge_pad) / fs) + start
                                           : static_cast<float>(length / fs);

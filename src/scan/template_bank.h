@@ -5,7 +5,7 @@
 #include <vector>
 
 struct Template_bank {
-    int32_t template_samples = 0;            // M: samples in a template window
-    std::vector<int32_t> moveout_samples;    // per template: delay after its event's first pick
+    int32_t template_samples = 0;               // M: samples in a template window
+    std::vector<int32_t> moveout_samples;       // per template: delay after its event's first pick
     std::vector<std::vector<float>> waveforms;  // per template: get_data result as returned
 };

@@ -38,15 +38,19 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     Template_file control;
     control.data_dir = tmp.path + "/my archive/";
     control.download_missing = control.keep_downloads = 1;
+    control.sample_rate = 100;
     std::string out, requests;  // what find printed last; the requests its downloads made
+    auto request = [&](const std::string& station, const std::string& location) {
+        requests += std::string(fdsn_base_url()) +
+                    "fdsnws/dataselect/1/query?net=XX&sta=" + station + "&loc=" + location +
+                    "&cha=HHZ&starttime=2012-03-05T00:00:00&endtime=2012-03-05T23:59:59.999 \n";
+    };
     auto find = [&](const std::string& station, const std::string& location) {
         testing::internal::CaptureStdout();
         Day_file file = find_day_file(2012, 65, 0.0f, "XX", station, location, "HHZ", control);
         out = testing::internal::GetCapturedStdout();
         if (!out.empty())
-            requests += std::string(fdsn_base_url()) +
-                        "fdsnws/dataselect/1/query?net=XX&sta=" + station + "&loc=" + location +
-                        "&cha=HHZ&starttime=2012-03-05T00:00:00&endtime=2012-03-05T23:59:59.999 \n";
+            request(station, location);
         return file;
     };
     // Blanks and shell characters stay data; the second call reads the archive.
@@ -59,8 +63,13 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     EXPECT_EQ(find(station, "00").outcome, Day_file_outcome::read);
     EXPECT_EQ(out, "");
     EXPECT_EQ(access("P1", F_OK) + access("P2", F_OK) + access("P3", F_OK), -3);  // none ran
-    control.keep_downloads = 0;  // an empty location code; nothing is ever deleted
-    EXPECT_TRUE(find("ABC", "").deletion_notice);
+    control.keep_downloads = 0;  // an empty location code; the notice, but nothing is deleted
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(is_not_found(get_data(2012, 65, 0.0f, "XX", "ABC", "", "HHZ", 100, control)));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Downloading data.\nDeleting downloaded data (***NOT IMPLEMENTED***).\n");
+    request("ABC", "");
+    EXPECT_EQ(read_file(tmp.path + "/my archive/ABC/2012/ABC.XX..HHZ.2012.065").size(), 301u);
 
     // Replies of 300 bytes or fewer are not found, and the file left is not fetched again.
     for (const std::string small : {"EMPTY", "TINY", "FAIL"}) {

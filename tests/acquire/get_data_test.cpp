@@ -48,6 +48,7 @@ struct Archive {
 TEST(GetData, WindowsMatchAFreshComputationAndDamageIsHandled) {
     const Archive minute(100, 175, 6000);   // the first minute, from 1.75 s
     const Archive day(8, -240, 8 * 86000);  // at 8/s every sample time is exact
+    const Archive odd(16, 0, 16 * 300);     // 200 samples are 12.5 s
     // Window, then the samples it reads and how many are cut off each end after filtering.
     const std::tuple<const Archive*, float, int, int64_t, int, int, int> cases[] = {
         {&minute, 10.0f, 500, 800, 900, 200, 200},  // read 8.0 to 17.0 s
@@ -56,6 +57,7 @@ TEST(GetData, WindowsMatchAFreshComputationAndDamageIsHandled) {
         {&minute, 2.0f, 500, 200, 700, 0, 200},
         {&day, 0.0f, 8 * 86400, 0, 8 * 86400, 0, 0},  // the whole day, up to the gap
         {&day, 85950.0f, 800, 8 * 85925, 1200, 200, 200},
+        {&odd, 100.0f, 1600, 1400, 1992, 200, 200},  // still starts at 100 s
     };
     for (const auto& [archive, start, length, first, count, front, back] : cases) {
         // Outside the trace's first segment (its last sample included) the window is padding:
