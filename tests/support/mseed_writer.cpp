@@ -13,8 +13,11 @@ void append_record(char* record, int length, void* handle) {
     std::fwrite(record, 1, static_cast<size_t>(length), static_cast<FILE*>(handle));
 }
 
-void pack(const std::string& path, const Mseed_series& series, void* samples, int64_t count,
-          char type, int8_t encoding) {
+}  // namespace
+
+void write_mseed_int(const std::string& path, const Mseed_series& series,
+                     const std::vector<int32_t>& samples) {
+    std::vector<int32_t> copy(samples);  // msr_pack takes a non-const buffer
     FILE* out = std::fopen(path.c_str(), "ab");
     ASSERT_NE(out, nullptr) << "cannot write " << path;
     MSRecord* msr = msr_init(nullptr);
@@ -27,42 +30,22 @@ void pack(const std::string& path, const Mseed_series& series, void* samples, in
     msr->samprate = series.samprate;
     msr->reclen = series.reclen;
     msr->byteorder = 1;
-    msr->encoding = encoding;
-    msr->sampletype = type;
-    msr->datasamples = samples;
-    msr->numsamples = count;
+    msr->encoding = DE_STEIM2;
+    msr->sampletype = 'i';
+    msr->datasamples = copy.data();
+    msr->numsamples = static_cast<int64_t>(copy.size());
     int64_t packed = 0;
-    int records = msr_pack(msr, append_record, out, &packed, 1, 0);
-    msr->datasamples = nullptr;  // owned by the caller
+    const int records = msr_pack(msr, append_record, out, &packed, 1, 0);
+    msr->datasamples = nullptr;  // owned by copy
     msr_free(&msr);
     std::fclose(out);
     ASSERT_GE(records, 0) << "msr_pack failed for " << path;
-    ASSERT_EQ(packed, count) << "not every sample was packed into " << path;
+    ASSERT_EQ(packed, static_cast<int64_t>(copy.size())) << "samples left unpacked in " << path;
 }
-
-}  // namespace
 
 int64_t day_start_us(int year, int doy, double seconds) {
     std::tm tm{};
     tm.tm_year = year - 1900;
     tm.tm_mday = doy;
     return static_cast<int64_t>(timegm(&tm)) * 1000000 + static_cast<int64_t>(seconds * 1e6);
-}
-
-void write_mseed_int(const std::string& path, const Mseed_series& series,
-                     const std::vector<int32_t>& samples) {
-    std::vector<int32_t> copy(samples);
-    pack(path, series, copy.data(), static_cast<int64_t>(copy.size()), 'i', DE_STEIM2);
-}
-
-void write_mseed_float(const std::string& path, const Mseed_series& series,
-                       const std::vector<float>& samples) {
-    std::vector<float> copy(samples);
-    pack(path, series, copy.data(), static_cast<int64_t>(copy.size()), 'f', DE_FLOAT32);
-}
-
-void write_mseed_double(const std::string& path, const Mseed_series& series,
-                        const std::vector<double>& samples) {
-    std::vector<double> copy(samples);
-    pack(path, series, copy.data(), static_cast<int64_t>(copy.size()), 'd', DE_FLOAT64);
 }

@@ -22,11 +22,3 @@ int64_t day_start_us(int year, int doy, double seconds = 0.0);
 // path (creating it). Fails the current test on error.
 void write_mseed_int(const std::string& path, const Mseed_series& series,
                      const std::vector<int32_t>& samples);
-
-// Same with 32-bit float samples (encoding FLOAT32).
-void write_mseed_float(const std::string& path, const Mseed_series& series,
-                       const std::vector<float>& samples);
-
-// Same with 64-bit float samples (encoding FLOAT64).
-void write_mseed_double(const std::string& path, const Mseed_series& series,
-                        const std::vector<double>& samples);
