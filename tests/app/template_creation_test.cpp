@@ -1,9 +1,7 @@
-// Moveouts of each event's templates, and what template creation prepares and prints.
+// Moveouts of each event's templates (template creation is run whole by the end-to-end test).
 #include <gtest/gtest.h>
 
-#include "acquire/get_data.h"
 #include "app/template_creation.h"
-#include "support/temp_dir.h"
 
 namespace {
 
@@ -40,23 +38,4 @@ TEST(TemplateCreation, MoveoutsFromTheEarliestPickOfEachEvent) {
     // Exactly half a sample rounds away from zero; picks months apart do not overflow.
     EXPECT_EQ(compute_moveouts(events({{{41, 10.0}, {41, 10.25}}}), 2.0f)[1], 1);
     EXPECT_EQ(compute_moveouts(events({{{1, 0.0}, {300, 0.0}}}), 1000.0f)[1], INT32_MAX);
-}
-
-TEST(TemplateCreation, CreatesResultsFilesAndReportsMissingTemplates) {
-    Temp_dir dir;
-    Template_file t = events({{{41, 3600.5}}, {{41, 10.0}}});
-    t.event_names = {"same name", "same name"};
-    t.output_dir = dir.path + "/new/results/";
-    t.data_dir = dir.path + "/archive/";
-    t.sample_rate = 100;
-    t.template_length = 2.345;
-    testing::internal::CaptureStdout();
-    const Template_bank bank = create_templates(t);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "\n\tCreating 2 template(s) for 2 event(s)...\n"
-              "Template #1\nData was not found for template #1 (2013 41 3600.5 XX ABC 00 HHZ)\n"
-              "Template #2\nData was not found for template #2 (2013 41 10 XX ABC 00 HHZ)\n");
-    EXPECT_EQ(bank.template_samples, 234);
-    EXPECT_TRUE(is_not_found(bank.waveforms.at(1)));
-    EXPECT_EQ(run_program({"test", "-f", t.output_dir + "same name.txt"}).status, 0);
 }
