@@ -13,6 +13,11 @@
 
 namespace {
 
+// A single-precision sample count truncated to int, held to the int range.
+int to_int(float samples) {
+    return static_cast<int>(std::clamp(samples, -2147483520.0f, 2147483520.0f));
+}
+
 // Templates that have an entry in every per-template sequence of the record and the bank.
 std::size_t usable_templates(const Template_file& c, const Template_bank& bank) {
     return std::min({c.pick_event.size(), c.network.size(), c.station.size(), c.location.size(),
@@ -65,10 +70,13 @@ void add_template(const Template_file& control, const Template_bank& bank, std::
 
 void run_scan(const Template_file& control, const Template_bank& bank) {
     const float fs = static_cast<float>(control.sample_rate);
-    const int n = static_cast<int>(fs * 86400.0f);
-    const int w = static_cast<int>(fs * 30.0f);
-    const int l = n - bank.template_samples + 1;
-    const std::size_t positions = l > 0 ? static_cast<std::size_t>(l) : 0;
+    // The settings check keeps these in range whenever there are templates; a file without
+    // templates is not checked, so the products are held to the int range here.
+    const int n = to_int(fs * 86400.0f);
+    const int w = to_int(fs * 30.0f);
+    const long long positions_asked = static_cast<long long>(n) - bank.template_samples + 1;
+    const int l = static_cast<int>(std::max(0LL, std::min<long long>(positions_asked, n)));
+    const std::size_t positions = static_cast<std::size_t>(l);
     const double first_day = time_to_epoch(control.start_year, control.start_day, 0.0);
     const double last_day = time_to_epoch(control.end_year, control.end_day, 0.0);
     const double day_count = ((last_day + 86400.0) - first_day) / 86400.0;
@@ -86,16 +94,19 @@ void run_scan(const Template_file& control, const Template_bank& bank) {
                 templates.push_back(i);
             }
         }
+        // Without templates every position would be 0/0: an empty stack reports the same
+        // (no MAD, no match) without allocating a day of positions.
+        const std::size_t event_positions = templates.empty() ? 0 : positions;
         for (long long day_epoch = static_cast<long long>(first_day);
              static_cast<double>(day_epoch) <= last_day; day_epoch += 86400) {
             const Doy_time day = epoch_to_time(day_epoch);
-            std::vector<float> stack(positions, 0.0f);
-            std::vector<int> stack_count(positions, 0);
+            std::vector<float> stack(event_positions, 0.0f);
+            std::vector<int> stack_count(event_positions, 0);
             for (std::size_t i : templates) {
                 add_template(control, bank, i, day, n, l, stack, stack_count);
             }
             // Positions nothing reached become 0/0 = NaN, which detection never picks.
-            for (std::size_t p = 0; p < positions; ++p) {
+            for (std::size_t p = 0; p < event_positions; ++p) {
                 stack[p] = stack[p] / static_cast<float>(stack_count[p]);
             }
             const Detection found = detect(stack, w, control.mad_multiple, std::cout);

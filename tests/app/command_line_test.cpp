@@ -19,6 +19,11 @@ TEST(CommandLine, ConsoleAndExitStatus) {
                rate + "\n\n\n0\n\n\narchive\n\n\n\n\n\n0\n\n\n0 1\n\n\n" + templates;
     };
     write_file(dir.path + "/empty.txt", "");  // all zeros: day 0 of year 0, one day
+    write_file(dir.path + "/lonely.txt",
+               control("1000000", "lonely\n"));  // no templates: unchecked
+    std::string lonely_days;
+    for (int day = 0; day < 3; ++day)
+        lonely_days += "\n\tMAD*8: nan\n\t# Matches: 0\n\nWriting results to file...done.\n";
     write_file(dir.path + "/bad.txt", control("0", "quake\n2013 41 3600 XX ABC 00 HHZ 0\n"));
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> runs = {
         {{}, 1, by_default + "Error: Unable to open template file: template.txt\n"},
@@ -27,6 +32,11 @@ TEST(CommandLine, ConsoleAndExitStatus) {
          "Error: Unknown argument format. Call vemlo with: ./vemlo example_filename.txt\n"},
         {{"sub/none.txt"}, 1, "Error: Unable to open template file: sub/none.txt\n"},
         {{"empty.txt"}, 0, no_templates + "1 day(s)...\nRun time: ~N seconds.\n"},
+        {{"lonely.txt"},
+         0,
+         "\n\tCreating 0 template(s) for 1 event(s)...\n\n\tCross-correlating 1 event(s) for 3 "
+         "day(s)...\nEvent #1\n" +
+             lonely_days + "Run time: ~N seconds.\n"},
         {{"bad.txt"}, 1, "Error: sample_rate 0 is outside 1 to 24855 samples per second\n"},
         {{}, 0, by_default + no_templates + "3 day(s)...\nRun time: ~N seconds.\n"},
         {{"template.txt"}, 0, no_templates + "3 day(s)...\nRun time: ~N seconds.\n"},
