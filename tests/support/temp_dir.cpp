@@ -35,8 +35,7 @@ void write_file(const std::string& path, const std::string& text) {
     out << text;
 }
 
-Run_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
-                       const std::map<std::string, std::string>& env) {
+Run_result run_program(const std::vector<std::string>& argv, const std::string& cwd) {
     Temp_dir capture;
     const std::string out_path = capture.path + "/out";
     const std::string err_path = capture.path + "/err";
@@ -52,8 +51,6 @@ Run_result run_program(const std::vector<std::string>& argv, const std::string& 
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        for (const auto& [name, value] : env)
-            setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> args;
         for (const auto& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));

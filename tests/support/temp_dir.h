@@ -1,7 +1,6 @@
 // Scratch directories and child processes for tests.
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -27,10 +26,9 @@ struct Run_result {
     std::string err;
 };
 
-// Runs argv[0] (searched on PATH) in directory cwd with extra environment variables, no
-// standard input, and collects its exit status and both output streams.
-Run_result run_program(const std::vector<std::string>& argv, const std::string& cwd = ".",
-                       const std::map<std::string, std::string>& env = {});
+// Runs argv[0] (searched on PATH) in directory cwd with no standard input, and collects its
+// exit status and both output streams.
+Run_result run_program(const std::vector<std::string>& argv, const std::string& cwd = ".");
 
 // text with whatever follows each occurrence of prefix, up to (not including) the next stop
 // character, replaced by mask: hides run-dependent numbers in console output.
