@@ -12,10 +12,6 @@
 
 extern char** environ;
 
-#ifndef VEMLO_FDSN_BASE_URL
-#define VEMLO_FDSN_BASE_URL "http://service.iris.edu/"
-#endif
-
 namespace {
 
 // Two digits for months and days of month.

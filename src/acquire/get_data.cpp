@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <iostream>
 
 #include "acquire/day_file.h"
 #include "acquire/mseed_reader.h"
 #include "dsp/bandpass.h"
 #include "dsp/interp1.h"
+#include "dsp/time_convert.h"
 
 namespace {
 
@@ -58,12 +58,9 @@ std::vector<float> get_data(int year, int doy, float start, std::string network,
         return not_found;
     }
 
-    std::tm day{};
-    day.tm_year = year - 1900;
-    day.tm_mon = 0;
-    day.tm_mday = doy;
-    const int64_t day_start = static_cast<int64_t>(timegm(&day));
-    const double t0 = trace.starttime / 1000000 - static_cast<double>(day_start);
+    // Epoch of 00:00:00 UTC of the requested day; day numbers past the year's end roll over.
+    const double day_start = time_to_epoch(year, doy, 0.0);
+    const double t0 = trace.starttime / 1000000 - day_start;
     std::vector<float> samples = to_floats(trace);
 
     std::cout << "Interpolating...";

@@ -1,29 +1,19 @@
 #include "scan/results_file.h"
 
-#include <cmath>
-#include <ctime>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
+
+#include "dsp/time_convert.h"
 
 namespace {
 
 // Epoch seconds of stack position p: midnight of the day plus p / fs, the division in single
 // precision (late in the day the fraction moves in steps of about 8 ms at 100 per second).
 double detection_time(int year, int doy, float fs, int p) {
-    const double x = static_cast<double>(static_cast<float>(p) / fs);
-    double whole = 0.0;
-    const double fraction = std::modf(x, &whole);
-    std::tm broken{};
-    broken.tm_year = year - 1900;
-    broken.tm_mon = 0;
-    broken.tm_mday = doy;  // timegm carries the day of year into the right month
-    broken.tm_hour = 0;
-    broken.tm_min = 0;
-    broken.tm_sec = static_cast<int>(whole);
-    broken.tm_isdst = 0;
-    const std::time_t t = timegm(&broken);
-    return static_cast<double>(t) + fraction;
+    // Whole seconds go through the calendar (which carries the day of year into its month),
+    // the fraction is added afterwards.
+    return time_to_epoch(year, doy, static_cast<double>(static_cast<float>(p) / fs));
 }
 
 void write_line(std::ostream& os, int year, int doy, float fs, int p, float stack_value,
