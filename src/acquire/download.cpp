@@ -28,8 +28,9 @@ const char* fdsn_base_url() {
 std::vector<std::string> download_command(const std::string& base_url, const std::string& network,
                                           const std::string& station, const std::string& location,
                                           const std::string& channel, int year, int doy,
-                                          float start, const std::string& path) {
-    const Calendar_time date = doy_to_day(year, doy, start);
+                                          const std::string& path) {
+    // The day the file is named after; day numbers past the year's end roll over.
+    const Calendar_time date = doy_to_day(year, doy, 0.0);
     const std::string day =
         std::to_string(date.year) + "-" + two_digits(date.month) + "-" + two_digits(date.day);
     // The query asks for the whole UTC day; the blank after the end time belongs to the URL.
@@ -39,9 +40,9 @@ std::vector<std::string> download_command(const std::string& base_url, const std
     return {"wget", url, "-q", "-O", path};
 }
 
-void run_download(const std::vector<std::string>& argv) {
+int run_download(const std::vector<std::string>& argv) {
     if (argv.empty())
-        return;
+        return -1;
     std::vector<char*> args;
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -54,9 +55,12 @@ void run_download(const std::vector<std::string>& argv) {
     const int failure = posix_spawnp(&child, args[0], nullptr, nullptr, args.data(), environ);
     if (failure != 0) {
         std::fprintf(stderr, "Cannot run %s: %s\n", args[0], std::strerror(failure));
-        return;
+        return -1;
     }
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
     }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
