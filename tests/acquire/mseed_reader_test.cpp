@@ -68,3 +68,17 @@ TEST(MseedReader, FilesGiveTheirFirstTrace) {
 }
 
 }  // namespace
+
+// Names a user gives are expanded as list files; each name taken replaces the list.
+TEST(MseedReader, ListFilesOfUserNames) {
+    Temp_dir tmp;
+    write_file(tmp.path + "/list", "a.mseed\nx y b.mseed\np q r s\n\n");
+    std::string at_list = "@" + tmp.path + "/list";
+    char* names[] = {at_list.data(), nullptr};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(parameter_proc(1, names), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_NE(filelist, nullptr);
+    EXPECT_EQ(std::string(filelist->data) + (filelist->next ? "+" : ""), "b.mseed");
+    EXPECT_EQ(readlistfile((tmp.path + "/none").c_str()), -1);
+}
