@@ -31,7 +31,8 @@ std::string day_file_path(const std::string& data_dir, const std::string& networ
                           const std::string& channel, int year, int doy);
 
 // Argument vector of the wget command that downloads the whole UTC day doy of year (day
-// numbers past the year's end roll over) into path. Element 0 is "wget".
+// numbers past the year's end roll over) into path. The codes are percent-encoded in the URL
+// (letters, digits and "-._~" stay as they are). Element 0 is "wget".
 std::vector<std::string> download_command(const std::string& base_url, const std::string& network,
                                           const std::string& station, const std::string& location,
                                           const std::string& channel, int year, int doy,

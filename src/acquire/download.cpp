@@ -2,6 +2,7 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,23 @@ std::string two_digits(int value) {
     return (value <= 9 ? "0" : "") + std::to_string(value);
 }
 
+// code as a URL query value: letters, digits and "-._~" as they are, every other byte as %XX,
+// so that no code can end its parameter ('&'), the query ('#') or add one.
+std::string url_value(const std::string& code) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : code) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 const char* fdsn_base_url() {
@@ -34,8 +52,9 @@ std::vector<std::string> download_command(const std::string& base_url, const std
     const std::string day =
         std::to_string(date.year) + "-" + two_digits(date.month) + "-" + two_digits(date.day);
     // The query asks for the whole UTC day; the blank after the end time belongs to the URL.
-    std::string url = base_url + "fdsnws/dataselect/1/query?net=" + network + "&sta=" + station +
-                      "&loc=" + location + "&cha=" + channel + "&starttime=" + day +
+    std::string url = base_url + "fdsnws/dataselect/1/query?net=" + url_value(network) +
+                      "&sta=" + url_value(station) + "&loc=" + url_value(location) +
+                      "&cha=" + url_value(channel) + "&starttime=" + day +
                       "T00:00:00&endtime=" + day + "T23:59:59.999 ";
     return {"wget", url, "-q", "-O", path};
 }

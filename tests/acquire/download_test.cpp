@@ -56,8 +56,8 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     auto listing = [&](const std::string& station) {  // what the station's day directory holds
         return run_program({"ls", "-A", control.data_dir + station + "/2012"}).out;
     };
-    // Blanks and shell characters stay data; the second call reads the archive.
-    const std::string station = "S;touch P1`touch P2`$(touch P3)'\"|x";
+    // Blanks, shell and URL characters stay data; the second call reads the archive.
+    const std::string station = "S;touch P1`touch P2`$(touch P3)'\"|x#&y=%41";
     EXPECT_EQ(find(station, "00").outcome, Day_file_outcome::read_downloaded);
     EXPECT_EQ(out, "Downloading data.\n");
     EXPECT_EQ(listing(station), station + ".XX.00.HHZ.2012.065\n");
