@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <tuple>
 
 #include "control/template_file.h"
 #include "support/temp_dir.h"
@@ -101,30 +102,28 @@ TEST(ControlFile, UnreadableFilesAndUnusableSettings) {
     const Template_file t = parse({}, two_events);
     EXPECT_EQ(check_settings(t), "");
     EXPECT_EQ(template_sample_count(parse({{11, "2.345"}}, {})), 234);  // truncated, not rounded
-    const std::string code_rule = "must not hold '/' or control characters, nor be \".\" or \"..\"";
-    const std::vector<std::pair<std::vector<std::pair<int, std::string>>, std::string>> bad = {
-        {{{20, "0"}}, "sample_rate 0 is outside"},
-        {{{14, "0 8"}}, "freq_low 0 Hz"},
-        {{{14, "2 50"}}, "freq_high 50 Hz"},
-        {{{14, "2 2"}}, "freq_high 2 Hz"},
-        {{{11, "0.015"}}, "template_length 0.015 s gives 1 "},
-        {{{11, "86400"}}, "template_length 86400 s"},
-        {{{5, "0 366 0"}}, "line 5 of the control file: the first day to scan, day 366 of year 0,"},
-        {{{8, "9999 366 0"}}, "line 8 of the control file: the last day to scan, day 366 of"},
-        {{{5, "-2147483648 1 0"}}, "line 5 of the control file: the first day to scan, day 1 "},
-        {{{39, "2013 41 1 XX ABC 00 H/Z 0"}}, "line 39 of the control file: channel code \"H/Z\""},
-        {{{40, "2013 41 1 .. ABC 00 HHZ 0"}}, "line 40 of the control file: network code \"..\""},
-        {{{40, "2013 41 1 XX ABC . HHZ 0"}}, "line 40 of the control file: location code \".\""},
-        {{{40, "2013 41 1 XX A\x1b[2J 00 HHZ 0"}},
-         "line 40 of the control file: station code "
-         "\"A\\x1B[2J\" " +
-             code_rule},
-        {{{39, "-1 41 1 XX ABC 00 HHZ 0"}},
-         "line 39 of the control file: the pick's day 41 of "
-         "year -1 is not a calendar day of the years 1 to 9999"},
+    const std::vector<std::tuple<int, std::string, std::string>> bad = {
+        {20, "0", "sample_rate 0 is outside"},
+        {14, "0 8", "freq_low 0 Hz"},
+        {14, "2 50", "freq_high 50 Hz"},
+        {14, "2 2", "freq_high 2 Hz"},
+        {11, "0.015", "template_length 0.015 s gives 1 "},
+        {11, "86400", "template_length 86400 s"},
+        {5, "0 366 0", "line 5 of the control file: the first day to scan, day 366 of year 0,"},
+        {8, "9999 366 0", "line 8 of the control file: the last day to scan, day 366 of"},
+        {5, "-2147483648 1 0", "line 5 of the control file: the first day to scan, day 1 "},
+        {39, "2013 41 1 XX ABC 00 H/Z 0", "line 39 of the control file: channel code \"H/Z\""},
+        {40, "2013 41 1 .. ABC 00 HHZ 0", "line 40 of the control file: network code \"..\""},
+        {40, "2013 41 1 XX ABC . HHZ 0", "line 40 of the control file: location code \".\""},
+        {40, "2013 41 1 XX A\x1b[2J 00 HHZ 0",
+         "line 40 of the control file: station code \"A\\x1B[2J\" must not hold '/' or control "
+         "characters, nor be \".\" or \"..\""},
+        {39, "-1 41 1 XX ABC 00 HHZ 0",
+         "line 39 of the control file: the pick's day 41 of year -1 is not a calendar day of the "
+         "years 1 to 9999"},
     };
-    for (const auto& [changes, message] : bad) {
-        const std::string problem = check_settings(parse(changes, two_events));
+    for (const auto& [line, text, message] : bad) {
+        const std::string problem = check_settings(parse({{line, text}}, two_events));
         EXPECT_EQ(problem.rfind("Error: " + message, 0), 0u) << problem;
     }
     // Calendar limits and codes that stay inside the archive pass; without templates only the
