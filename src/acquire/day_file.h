@@ -30,26 +30,36 @@ std::string day_file_path(const std::string& data_dir, const std::string& networ
                           const std::string& station, const std::string& location,
                           const std::string& channel, int year, int doy);
 
-// Argument vector of the wget command that downloads the whole UTC day containing the instant
-// start seconds after the start of day doy of year into path. Element 0 is "wget".
+// Argument vector of the wget command that downloads the whole UTC day doy of year (day
+// numbers past the year's end roll over) into path. The codes are percent-encoded in the URL
+// (letters, digits and "-._~" stay as they are). Element 0 is "wget".
 std::vector<std::string> download_command(const std::string& base_url, const std::string& network,
                                           const std::string& station, const std::string& location,
                                           const std::string& channel, int year, int doy,
-                                          float start, const std::string& path);
+                                          const std::string& path);
 
 // The service base address compiled in (plain HTTP, ends in '/').
 const char* fdsn_base_url();
 
 // Runs argv[0] (searched on PATH like a shell would) with the arguments argv[1..] and no shell
 // in between, inheriting the standard streams, and waits for it. Standard output is flushed
-// first. The child's exit status is not returned; when it cannot be started a line saying so
-// goes to standard error.
-void run_download(const std::vector<std::string>& argv);
+// first. Returns the child's exit status, or -1 when it could not be started (a line saying so
+// goes to standard error) or did not exit normally.
+int run_download(const std::vector<std::string>& argv);
+
+// Downloads day doy of year of one station channel from the service at base_url into path:
+// wget writes to a temporary name beside path, and only a complete answer (wget's status 0
+// and more than usable_day_file_bytes) is renamed onto path; anything else is removed. The
+// directory of path must exist. Returns true when path now holds the download; false leaves
+// path as it was (a message on standard output when no temporary file could be made).
+bool download_day_file(const std::string& base_url, const std::string& network,
+                       const std::string& station, const std::string& location,
+                       const std::string& channel, int year, int doy, const std::string& path);
 
 // Looks the day file up and, when it is missing and control.download_missing is set, downloads
-// it with wget (run directly, not through a shell; its status is not examined). Prints
-// "Downloading data." before a download. Never fails: a missing or unusable file gives
-// not_found.
-Day_file find_day_file(int year, int doy, float start, const std::string& network,
-                       const std::string& station, const std::string& location,
-                       const std::string& channel, const Template_file& control);
+// it (download_day_file, from fdsn_base_url()). Prints "Downloading data." before a download.
+// Never fails: a missing or unusable file, or a failed download, gives not_found, and a failed
+// download leaves no file behind, so that a later call asks again.
+Day_file find_day_file(int year, int doy, const std::string& network, const std::string& station,
+                       const std::string& location, const std::string& channel,
+                       const Template_file& control);

@@ -43,8 +43,7 @@ std::vector<float> get_data(int year, int doy, float start, std::string network,
     if (fs <= 0 || length < 0)
         return not_found;  // nothing sensible can be cut out
 
-    const Day_file file =
-        find_day_file(year, doy, start, network, station, location, channel, control);
+    const Day_file file = find_day_file(year, doy, network, station, location, channel, control);
     if (file.outcome == Day_file_outcome::not_found)
         return not_found;
 

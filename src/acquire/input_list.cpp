@@ -49,6 +49,7 @@ Input_node* addnode(Input_node** listroot, void* key, int keylen, void* data, in
 }
 
 int readlistfile(const char* listfile) {
+    std::fflush(stdout);
     FILE* in = std::fopen(listfile, "rb");
     if (in == nullptr) {
         if (errno == ENOENT)
@@ -93,6 +94,7 @@ int readlistfile(const char* listfile) {
 }
 
 int parameter_proc(int count, char** names) {
+    std::fflush(stdout);  // the messages below go to standard error, after what came before
     for (int i = 0; i < count; ++i) {
         const int length = names[i] != nullptr ? static_cast<int>(std::strlen(names[i])) + 1 : 0;
         if (addnode(&filelist, nullptr, 0, names[i], length) == nullptr)

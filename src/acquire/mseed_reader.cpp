@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <limits>
 
 int verbose = 0;
@@ -101,11 +102,19 @@ char take_samples(MSTrace* trace, Mseed_trace& out, const char* file) {
 
 Mseed_trace mseed2ascii(char** names) {
     Mseed_trace result;
+    // The reader and the library write to standard error; what the program printed before
+    // goes first, so that both streams on one pipe read in the order of events.
+    std::cout.flush();
+    std::fflush(stdout);
     if (names == nullptr || names[0] == nullptr) {
         std::fprintf(stderr, "No input file named\n");
         return result;
     }
-    parameter_proc(1, names);
+    // The name is a file, never a list file: a day file under a directory named "@..." is
+    // read as it is.
+    if (addnode(&filelist, nullptr, 0, names[0], static_cast<int>(std::strlen(names[0])) + 1) ==
+        nullptr)
+        std::fprintf(stderr, "Error adding file name to list\n");
     std::fprintf(stderr, "Reading: %s\n", names[0]);
 
     MSTraceGroup* group = mst_initgroup(nullptr);

@@ -31,16 +31,18 @@ extern double timetol;
 extern double sampratetol;
 extern Input_node* filelist;
 
-// Reads names[0] (names is null-terminated) and returns its first trace. Messages go to
-// standard error. A file that yields no trace, a trace without samples, or samples that are
+// Reads the file names[0] (names is null-terminated; a leading '@' is part of the file name,
+// not a list file) and returns its first trace. Standard output is flushed first; messages go
+// to standard error. A file that yields no trace, a trace without samples, or samples that are
 // not numbers give a record with no samples (wordtype 0) and one line saying why.
 Mseed_trace mseed2ascii(char** names);
 
-// Adds the first count names to the input list and expands "@listfile" entries. Returns 0.
+// Adds the first count names a user gave to the input list and expands "@listfile" entries.
+// Standard output is flushed first, as messages go to standard error. Returns 0.
 int parameter_proc(int count, char** names);
 
-// Adds the file names listed in listfile. Returns the number added, or -1 when it cannot be
-// opened.
+// Adds the file names listed in listfile (standard output is flushed first, as messages go to
+// standard error). Returns the number added, or -1 when it cannot be opened.
 int readlistfile(const char* listfile);
 
 // Makes a node holding copies of key (when not null) and data and stores it as the whole list

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -100,8 +102,11 @@ Template_file parse_template_file(std::istream& in) {
 }
 
 Template_file read_temp_file(std::string filename) {
+    // A directory opens as a stream on Linux and reads as an empty file; it is no control file.
+    struct stat status;
+    const bool directory = stat(filename.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
     std::ifstream file(filename);
-    if (!file) {
+    if (directory || !file) {
         std::cout << "Error: Unable to open template file: " << filename << std::endl;
         std::exit(1);
     }

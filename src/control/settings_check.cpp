@@ -33,8 +33,12 @@ int32_t template_sample_count(const Template_file& control) {
 }
 
 std::string check_settings(const Template_file& control) {
+    if (std::string problem = check_scan_period(control); !problem.empty())
+        return problem;
     if (control.pick_year.empty())
         return "";
+    if (std::string problem = check_template_lines(control); !problem.empty())
+        return problem;
     std::ostringstream error;
     error << "Error: ";
     const double nyquist = control.sample_rate / 2.0;

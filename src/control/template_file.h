@@ -44,7 +44,7 @@ struct Template_file {
 // numbers leave 0.
 Template_file parse_template_file(std::istream& in);
 
-// Reads the named control file. When it cannot be opened, prints
+// Reads the named control file. When it cannot be opened or is a directory, prints
 // "Error: Unable to open template file: <filename>" on standard output and ends the process
 // with status 1.
 Template_file read_temp_file(std::string filename);
@@ -54,7 +54,25 @@ Template_file read_temp_file(std::string filename);
 // settings that pass check_settings.
 int32_t template_sample_count(const Template_file& control);
 
-// Checks the settings that waveform processing depends on. Returns an empty string when they
-// are usable (or when the file has no templates, so nothing is processed), otherwise one line
-// beginning "Error: " that names the offending setting and its value (no line end).
+// Checks the settings that waveform processing depends on, the scan period
+// (check_scan_period) and the template lines (check_template_lines). Returns an empty string
+// when they are usable (the settings and lines of a file without templates are not checked,
+// as nothing is processed), otherwise one line beginning "Error: " that names the offending
+// setting or control-file line and its value (no line end).
 std::string check_settings(const Template_file& control);
+
+// Control-file line number of each template line (entry i for template i), rebuilt from the
+// event numbering; 0 for a template whose event numbering does not follow the file's order.
+std::vector<long> template_line_numbers(const Template_file& control);
+
+// Checks that the first and last day to scan are days of the years 1 to 9999 (day numbers past
+// a year's end count into the next year). Returns "" when they are, or when there is no event
+// and so no day to scan; otherwise one line "Error: line N of the control file: ..." naming the
+// setting's line and value.
+std::string check_scan_period(const Template_file& control);
+
+// Checks every template line: its network, station, location and channel codes become path
+// components and URL values, so none may hold '/' or a control character or be "." or "..";
+// the pick's day must be a day of the years 1 to 9999. Returns "" when all pass, otherwise one
+// line "Error: line N of the control file: ..." for the first offence.
+std::string check_template_lines(const Template_file& control);

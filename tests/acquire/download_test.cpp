@@ -47,37 +47,52 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     };
     auto find = [&](const std::string& station, const std::string& location) {
         testing::internal::CaptureStdout();
-        Day_file file = find_day_file(2012, 65, 0.0f, "XX", station, location, "HHZ", control);
+        Day_file file = find_day_file(2012, 65, "XX", station, location, "HHZ", control);
         out = testing::internal::GetCapturedStdout();
         if (!out.empty())
             request(station, location);
         return file;
     };
-    // Blanks and shell characters stay data; the second call reads the archive.
-    const std::string station = "S;touch P1`touch P2`$(touch P3)'\"|x";
+    auto listing = [&](const std::string& station) {  // what the station's day directory holds
+        return run_program({"ls", "-A", control.data_dir + station + "/2012"}).out;
+    };
+    // Blanks, shell and URL characters stay data; the second call reads the archive.
+    const std::string station = "S;touch P1`touch P2`$(touch P3)'\"|x#&y=%41";
     EXPECT_EQ(find(station, "00").outcome, Day_file_outcome::read_downloaded);
     EXPECT_EQ(out, "Downloading data.\n");
+    EXPECT_EQ(listing(station), station + ".XX.00.HHZ.2012.065\n");
     EXPECT_EQ(
         read_file(tmp.path + "/my archive/" + station + "/2012/" + station + ".XX.00.HHZ.2012.065"),
         std::string(301, 'm'));  // the stand-in's day file
     EXPECT_EQ(find(station, "00").outcome, Day_file_outcome::read);
     EXPECT_EQ(out, "");
     EXPECT_EQ(access("P1", F_OK) + access("P2", F_OK) + access("P3", F_OK), -3);  // none ran
-    control.keep_downloads = 0;  // an empty location code; the notice, but nothing is deleted
+    // An empty location code; the notice, but nothing is deleted. A window starting a
+    // millisecond before midnight (86400 as a float) still asks for the day the file is named
+    // after.
+    control.keep_downloads = 0;
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(is_not_found(get_data(2012, 65, 0.0f, "XX", "ABC", "", "HHZ", 100, control)));
+    EXPECT_TRUE(is_not_found(get_data(2012, 65, 86399.999f, "XX", "ABC", "", "HHZ", 100, control)));
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Downloading data.\nDeleting downloaded data (***NOT IMPLEMENTED***).\n");
     request("ABC", "");
     EXPECT_EQ(read_file(tmp.path + "/my archive/ABC/2012/ABC.XX..HHZ.2012.065").size(), 301u);
 
-    // Replies of 300 bytes or fewer are not found, and the file left is not fetched again.
-    for (const std::string small : {"EMPTY", "TINY", "FAIL"}) {
-        EXPECT_EQ(find(small, "00").outcome, Day_file_outcome::not_found);
-        EXPECT_EQ(out, "Downloading data.\n") << small;
-        EXPECT_EQ(find(small, "00").outcome, Day_file_outcome::not_found);
-        EXPECT_EQ(out, "") << small;
+    // An empty answer, one of 300 bytes, an HTTP error or a cut transfer leaves nothing behind,
+    // so the next call asks again.
+    for (const std::string failing : {"EMPTY", "TINY", "FAIL", "CUT"}) {
+        for (int call = 0; call < 2; ++call) {
+            EXPECT_EQ(find(failing, "00").outcome, Day_file_outcome::not_found) << failing;
+            EXPECT_EQ(out, "Downloading data.\n") << failing;
+            EXPECT_EQ(listing(failing), "") << failing;
+        }
     }
+    // A busy service (503), then no data (204), then the day file.
+    for (const auto outcome : {Day_file_outcome::not_found, Day_file_outcome::not_found,
+                               Day_file_outcome::read_downloaded})
+        EXPECT_EQ(find("FLAKY", "00").outcome, outcome);
+    EXPECT_EQ(listing("FLAKY"), "FLAKY.XX.00.HHZ.2012.065\n");
+
     control.download_missing = 0;  // nothing fetched, nothing printed
     testing::internal::CaptureStdout();
     EXPECT_EQ(get_data(2012, 65, 0.0f, "XX", "OTHER", "00", "HHZ", 100, control),
