@@ -1,6 +1,7 @@
 #include "acquire/get_data.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,18 +21,44 @@ constexpr int edge_pad = 200;
 
 const std::vector<float> not_found{not_found_sentinel};
 
-// The reader's words as float sample values; releases the block.
-std::vector<float> to_floats(Mseed_trace& trace) {
+// The reader's words as float sample values; releases the block. Values of a float trace that
+// are not finite (NaN or infinity) would spread through the filter over the whole window: they
+// become 0, like missing data, and one line on standard error names path and their count.
+std::vector<float> to_floats(Mseed_trace& trace, const std::string& path) {
     std::vector<float> samples(static_cast<size_t>(trace.numsamples));
+    size_t non_finite = 0;
     for (size_t i = 0; i < samples.size(); ++i) {
-        if (trace.wordtype == 'i')
+        if (trace.wordtype == 'i') {
             samples[i] = static_cast<float>(trace.datasamples[i]);
-        else
+        } else {
             std::memcpy(&samples[i], &trace.datasamples[i], sizeof(float));
+            if (!std::isfinite(samples[i])) {
+                samples[i] = 0.0f;
+                ++non_finite;
+            }
+        }
     }
     std::free(trace.datasamples);
     trace.datasamples = nullptr;
+    if (non_finite > 0) {
+        std::cout.flush();
+        std::cerr << path << ": " << non_finite
+                  << " sample(s) not finite (NaN or infinity), read as missing data" << std::endl;
+    }
     return samples;
+}
+
+// An end for an interp1 window from window_start that holds at least count samples at rate fs
+// despite the rounding of float times: a few samples more than the float resolution of the
+// window's times and of its sample count can lose (at most 4096 for the times, so that a start
+// far outside the day cannot ask for a huge window). The caller cuts the result to count.
+float padded_window_end(float window_start, int64_t count, int fs) {
+    const float rough =
+        window_start + static_cast<float>(static_cast<double>(count) / static_cast<double>(fs));
+    const double time_ulp = std::nextafter(std::fabs(rough), INFINITY) - std::fabs(rough);
+    const double spare = 2.0 + std::min(4096.0, std::ceil(2.0 * time_ulp * fs)) +
+                         std::ceil(static_cast<double>(count) * 0x1p-23);
+    return window_start + static_cast<float>((static_cast<double>(count) + spare) / fs);
 }
 
 }  // namespace
@@ -60,24 +87,26 @@ std::vector<float> get_data(int year, int doy, float start, std::string network,
     // Epoch of 00:00:00 UTC of the requested day; day numbers past the year's end roll over.
     const double day_start = time_to_epoch(year, doy, 0.0);
     const double t0 = trace.starttime / 1000000 - day_start;
-    std::vector<float> samples = to_floats(trace);
+    std::vector<float> samples = to_floats(trace, path);
 
     std::cout << "Interpolating...";
     // Windows away from the day's limits are read with extra data on each side, and 200 samples
-    // are cut off each padded side after filtering. The leading pad is exactly those 200 samples
-    // long, so that the first sample returned is the one at start at every rate (a pad rounded
-    // down to whole seconds would shift the window by a fraction of a second at rates that do
-    // not divide 200). The trailing pad ends on a whole second.
+    // are cut off each padded side after filtering. Both pads are exactly those 200 samples, so
+    // that the first sample returned is the one at start and the window holds length samples at
+    // every rate (pads rounded down to whole seconds would shift or shorten it at rates that do
+    // not divide 200, and would leave a window shorter than a second empty).
     const bool cut_leading = start * static_cast<float>(fs) > 200.0f;
     const float window_start =
         cut_leading ? start - static_cast<float>(edge_pad) / static_cast<float>(fs) : start;
     const bool cut_trailing = static_cast<int64_t>(length) + edge_pad < int64_t{fs} * 86400;
-    const float window_end = cut_trailing ? static_cast<float>((length + edge_pad) / fs) + start
-                                          : static_cast<float>(length / fs);
+    const int64_t wanted =
+        (cut_leading ? edge_pad : 0) + int64_t{length} + (cut_trailing ? edge_pad : 0);
+    const float window_end = padded_window_end(window_start, wanted, fs);
     Sample_span covered;
     std::vector<float> result =
         interp1(static_cast<float>(t0), static_cast<float>(trace.samprate), samples, window_start,
                 window_end, static_cast<float>(fs), &covered);
+    result.resize(static_cast<size_t>(wanted), 0.0f);
     std::vector<float>().swap(samples);  // the day-long copy is not needed any more
 
     std::cout << "interpolated."

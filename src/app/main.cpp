@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/band_check.h"
 #include "app/hello_world.h"
 #include "app/template_creation.h"
 #include "control/template_file.h"
@@ -32,7 +33,9 @@ int main(int argc, char** argv) {
     }
 
     const Template_file control = read_temp_file(filename);
-    const std::string problem = check_settings(control);
+    std::string problem = check_settings(control);
+    if (problem.empty())
+        problem = check_band(control);  // needs the filter design, downstream of control
     if (!problem.empty()) {
         std::cout << problem << std::endl;
         return 1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "acquire/create_path.h"
@@ -20,70 +21,114 @@ float signal(int64_t n, int fs) {
 }
 
 // Station XX.ABC.00.HHZ on 2013-02-10 in a scratch archive; the day file holds the signal at
-// rate fs over samples [from, to) and, after a gap, 800 more.
+// rate fs over samples [from, to) and, after a gap, 800 more. With bad samples (counted from
+// midnight, within [from, to)) the file holds floats, NaN and infinities at those samples.
 struct Archive {
     Temp_dir tmp;
     Template_file control;
     const std::string path = tmp.path + "/ABC/2013/ABC.XX.00.HHZ.2013.041";
     int64_t from, to;
-    Archive(int fs, int64_t from_, int64_t to_) : from(from_), to(to_) {
+    std::vector<int64_t> bad;
+    Archive(int fs, int64_t from_, int64_t to_, std::vector<int64_t> bad_ = {})
+        : from(from_), to(to_), bad(std::move(bad_)) {
         control.data_dir = tmp.path + "/";
         control.sample_rate = fs;
         control.freq_low = 1.0;
         control.freq_high = 0.4 * fs;
         EXPECT_EQ(createPath(tmp.path + "/ABC/2013"), 0);
+        const float non_finite[] = {std::numeric_limits<float>::quiet_NaN(),
+                                    std::numeric_limits<float>::infinity(),
+                                    -std::numeric_limits<float>::infinity()};
         for (int64_t first : {from, to + 800}) {
-            std::vector<int32_t> samples;
+            std::vector<float> samples;
             for (int64_t n = first; n < (first == from ? to : first + 800); ++n)
-                samples.push_back(static_cast<int32_t>(signal(n, fs)));
+                samples.push_back(signal(n, fs));
+            for (size_t k = 0; k < bad.size() && first == from; ++k)
+                samples[bad[k] - from] = non_finite[k % 3];
             const int64_t start_us = day_start_us(2013, 41) + first * 1000000 / fs;
-            write_mseed_int(path, {"XX", "ABC", "00", "HHZ", double(fs), start_us, 4096}, samples);
+            const Mseed_series series{"XX", "ABC", "00", "HHZ", double(fs), start_us, 4096};
+            if (bad.empty())
+                write_mseed_int(path, series, std::vector<int32_t>(samples.begin(), samples.end()));
+            else
+                write_mseed_float(path, series, samples);
         }
+    }
+    // Samples outside the first segment (its last sample included, which has nothing to
+    // interpolate towards): padding, 0 before and after filtering.
+    bool outside(int64_t n) const { return n < from || n >= to - 1; }
+    // Samples read as missing data, 0 before filtering: padding and the bad ones.
+    bool missing(int64_t n) const {
+        return outside(n) || std::count(bad.begin(), bad.end(), n) > 0;
     }
     std::vector<float> get(float start, int length) const {
         return get_data(2013, 41, start, "XX", "ABC", "00", "HHZ", length, control);
     }
 };
 
-TEST(GetData, WindowsMatchAFreshComputationAndDamageIsHandled) {
+}  // namespace
+
+// Every window holds the asked number of samples, starting at start, at rates that divide 200
+// and at rates that do not, for templates shorter than a second too; its samples are those of a
+// fresh computation: the signal at the window's sample times (padding 0) band-passed with 200
+// samples of padding on each side that has room for it.
+TEST(GetData, WindowsHoldTheAskedSamplesAtEveryRate) {
     const Archive minute(100, 175, 6000);   // the first minute, from 1.75 s
     const Archive day(8, -240, 8 * 86000);  // at 8/s every sample time is exact
     const Archive odd(16, 0, 16 * 300);     // 200 samples are 12.5 s
-    // Window, then the samples it reads and how many are cut off each end after filtering.
-    const std::tuple<const Archive*, float, int, int64_t, int, int, int> cases[] = {
-        {&minute, 10.0f, 500, 800, 900, 200, 200},  // read 8.0 to 17.0 s
-        {&minute, 10.0f, 550, 800, 900, 200, 200},  // the window is whole seconds
-        {&minute, 1.5f, 500, 150, 700, 0, 200},     // too close to midnight for a leading pad
-        {&minute, 2.0f, 500, 200, 700, 0, 200},
-        {&day, 0.0f, 8 * 86400, 0, 8 * 86400, 0, 0},  // the whole day, up to the gap
-        {&day, 85950.0f, 800, 8 * 85925, 1200, 200, 200},
-        {&odd, 100.0f, 1600, 1400, 1992, 200, 200},  // still starts at 100 s
+    const Archive fast(250, 0, 250 * 300);  // 200 samples are 0.8 s
+    const Archive bad(100, 0, 6000, {3000, 3001, 3002, 3400});
+    // Window, then the first sample it reads and whether a leading and a trailing pad are cut.
+    const std::tuple<const Archive*, float, int, int64_t, bool, bool> cases[] = {
+        {&minute, 10.0f, 500, 800, true, true},    // read 8.0 to 17.0 s
+        {&minute, 10.0f, 550, 800, true, true},    // not a whole number of seconds
+        {&minute, 2.0f, 500, 200, false, true},    // too close to midnight for a leading pad
+        {&minute, 30.0f, 50, 2800, true, true},    // a 0.5 s template
+        {&day, 0.0f, 8 * 86400, 0, false, false},  // the whole day, up to the gap
+        {&day, 85950.0f, 800, 8 * 85925, true, true},
+        {&odd, 100.0f, 1600, 1400, true, true},
+        {&fast, 100.0f, 2500, 24800, true, true},
+        {&fast, 200.3f, 125, 50075 - 200, true, true},  // 0.5 s off the seconds grid
+        {&bad, 30.0f, 500, 2800, true, true},           // non-finite samples read as gaps
     };
-    for (const auto& [archive, start, length, first, count, front, back] : cases) {
-        // Outside the trace's first segment (its last sample included) the window is padding:
-        // zero before and after filtering. Interpolation rounding moves the filter's
-        // single-precision output by up to about 0.5; a one-sample shift by over 100.
+    for (const auto& [archive, start, length, first, leading, trailing] : cases) {
+        const int fs = archive->control.sample_rate;
+        const int front = leading ? 200 : 0;
         std::vector<float> want;
-        auto padding = [&](int64_t n) { return n < archive->from || n >= archive->to - 1; };
-        for (int64_t n = first; n < first + count; ++n)
-            want.push_back(padding(n) ? 0.0f : signal(n, archive->control.sample_rate));
-        bandpass(want, 1.0, archive->control.freq_high, 3, archive->control.sample_rate);
+        for (int64_t n = first; n < first + front + length + (trailing ? 200 : 0); ++n)
+            want.push_back(archive->missing(n) ? 0.0f : signal(n, fs));
+        bandpass(want, 1.0, archive->control.freq_high, 3, fs);
         const std::vector<float> got = archive->get(start, length);
-        ASSERT_EQ(got.size(), static_cast<size_t>(count - front - back)) << start;
+        ASSERT_EQ(got.size(), static_cast<size_t>(length)) << fs << "/s at " << start;
+        // Padding stays 0 after filtering. Interpolation rounding moves the filter's
+        // single-precision output by up to about 0.5; a one-sample shift by over 100.
         for (size_t i = 0; i < got.size(); ++i) {
-            const bool pad = padding(first + front + static_cast<int64_t>(i));
-            ASSERT_NEAR(got[i], pad ? 0.0f : want[i + front], pad ? 0.0 : 2.0) << start << " " << i;
+            const bool pad = archive->outside(first + front + static_cast<int64_t>(i));
+            ASSERT_NEAR(got[i], pad ? 0.0f : want[i + front], pad ? 0.0 : 2.0)
+                << fs << "/s at " << start << ": " << i;
         }
     }
-    EXPECT_TRUE(Archive(300, 0, 3000).get(5.0f, 10).empty());  // cuts never overrun
+}
 
+// Bad samples are reported once per read with the file and their count; damaged and missing
+// files do not crash.
+TEST(GetData, BadSamplesAndDamagedFiles) {
+    const Archive bad(100, 0, 6000, {3000, 3001, 3002, 3400});
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(bad.get(10.0f, 500).size(), 500u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Reading: " + bad.path + "\n" + bad.path +
+                  ": 4 sample(s) not finite (NaN or infinity), read as missing data\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Interpolating...interpolated. Bandpassing...bandpassed.\n");
+
+    const Archive minute(100, 175, 6000);
+    write_file(minute.path, read_file(minute.path).substr(0, 4096 + 1300));  // truncated
+    EXPECT_EQ(minute.get(10.0f, 500).size(), 500u);
     std::string noise(2000, '\0');
     std::generate(noise.begin(), noise.end(), std::mt19937(11));
     write_file(minute.path, noise);
     EXPECT_EQ(minute.get(10.0f, 500), std::vector<float>{not_found_sentinel});
-    const std::string ref = std::string(VEMLO_TESTDATA_DIR) + "/libmseed/reference-testdata-";
-    write_file(minute.path, read_file(ref + "int32.mseed").substr(0, 1300));  // truncated
-    EXPECT_EQ(minute.get(10.0f, 500).size(), 500u);
 
     testing::internal::CaptureStdout();
     errno = 0;
@@ -91,5 +136,3 @@ TEST(GetData, WindowsMatchAFreshComputationAndDamageIsHandled) {
     EXPECT_EQ(errno, ENOTDIR);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "path [" + minute.path + "] not a dir \n");
 }
-
-}  // namespace

@@ -22,3 +22,9 @@ int64_t day_start_us(int year, int doy, double seconds = 0.0);
 // path (creating it). Fails the current test on error.
 void write_mseed_int(const std::string& path, const Mseed_series& series,
                      const std::vector<int32_t>& samples);
+
+// Packs 32-bit float samples (IEEE single precision, any value including NaN and infinity) into
+// records of series.reclen bytes and appends them to path (creating it). Fails the current test
+// on error.
+void write_mseed_float(const std::string& path, const Mseed_series& series,
+                       const std::vector<float>& samples);
