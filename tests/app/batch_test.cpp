@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "app/batch.h"
 #include "support/mseed_writer.h"
 #include "support/temp_dir.h"
 
@@ -153,3 +154,21 @@ TEST_F(Batch_test, SlurmArrayAndMergeJobOnAOneNodeCluster) {
 }
 
 }  // namespace
+
+TEST(BatchSplit, ChunksWalkTheScanDaysAndNamesStayApart) {
+    Template_file t;
+    t.start_year = 2013, t.start_day = 364, t.end_year = 2014, t.end_day = 2;
+    const std::vector<Chunk> chunks = split_scan_period(t, 2);
+    ASSERT_EQ(chunks.size(), 2u);
+    const Template_file second = chunk_control(t, chunks[1], "w/");
+    const Template_file first = chunk_control(t, chunks[0], "w/");
+    EXPECT_EQ(
+        std::vector<int>({first.start_year, first.start_day, first.end_year, first.end_day,
+                          second.start_year, second.start_day, second.end_year, second.end_day}),
+        std::vector<int>({2013, 364, 2013, 365, 2014, 1, 2014, 2}));
+    t.end_year = 2013;
+    EXPECT_TRUE(split_scan_period(t, 1).empty());
+
+    EXPECT_EQ(chunk_event_names({"a", "b", "a", "x/y", "event-3"}),
+              std::vector<std::string>({"event-1", "b", "event-3_", "event-4", "event-3"}));
+}
