@@ -96,6 +96,16 @@ std::vector<int> merge_chunks(const Batch_work& work, const Template_file& contr
 int report_merge(const Batch_work& work, const Template_file& control,
                  const std::vector<Chunk>& chunks, const std::vector<int>& failed);
 
+// When the control file allows downloads, chunks running at the same time could fetch the same
+// day file at once and read it half written. This runs vemlo once over no day at all, so that it
+// fetches every template's day file before any chunk starts (its log: prefetch/log.txt in the
+// work directory). Returns 0 on success, 1 after printing a message.
+int prefetch_templates(const Batch_work& work, const Template_file& control,
+                       const std::string& vemlo);
+
+// vemlo, installed beside the running program.
+std::string vemlo_beside_me();
+
 // Runs the given chunks with GNU parallel, jobs at a time (0: one per core) on this machine or
 // on sshlogin's hosts, each chunk with threads OpenMP threads; parallel's job log goes to
 // the work directory. Returns parallel's exit status (the number of failed chunks), or -1 after

@@ -14,16 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// vemlo, installed beside this program.
-std::string vemlo_path() {
-    char self[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return "vemlo";
-    const std::string path(self, size_t(length));
-    return path.substr(0, path.rfind('/') + 1) + "vemlo";
-}
-
 // Why the chunk's run cannot be trusted, or "" when it can.
 std::string check_run(int status, const std::string& log, const Template_file& chunk_control) {
     if (status == 127)
@@ -44,6 +34,15 @@ std::string check_run(int status, const std::string& log, const Template_file& c
 
 }  // namespace
 
+std::string vemlo_beside_me() {
+    char self[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return "vemlo";
+    const std::string path(self, size_t(length));
+    return path.substr(0, path.rfind('/') + 1) + "vemlo";
+}
+
 int run_chunk(const Batch_work& work, const Template_file& control, const Chunk& chunk,
               int threads) {
     const std::string dir = chunk_dir(work, chunk.number);
@@ -58,7 +57,7 @@ int run_chunk(const Batch_work& work, const Template_file& control, const Chunk&
     if (threads > 0)
         ::setenv("OMP_NUM_THREADS", std::to_string(threads).c_str(), 1);
 
-    const int status = run_command({vemlo_path(), dir + "control.txt"}, log);
+    const int status = run_command({vemlo_beside_me(), dir + "control.txt"}, log);
     const Template_file t = chunk_control(control, chunk, chunk_output_dir(work, chunk.number));
     const std::string problem = status == 127 && !fs::exists(log, error)
                                     ? "cannot write its log " + log

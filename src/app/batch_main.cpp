@@ -123,6 +123,9 @@ int main(int argc, char** argv) {
               << chunks.size() - pending.size() << " done before; running " << pending.size()
               << " chunk(s). Work directory: " << work.dir << std::endl;
 
+    if (!pending.empty() && control.download_missing != 0 &&
+        prefetch_templates(work, control, vemlo_beside_me()) != 0)
+        return 1;
     if (!pending.empty() && options.engine == "parallel") {
         const int cores = std::max(1, int(std::thread::hardware_concurrency()));
         const int threads = options.jobs > 0 ? std::max(1, cores / options.jobs) : 1;

@@ -79,16 +79,19 @@ std::string prepare_work(const Batch_work& work, const std::string& control_text
     if (read_text(work.dir + "plan.txt") != plan) {
         // Start afresh. A chunk folder of the new plan keeps its results folder (vemlo empties
         // its files when it starts); everything else goes.
-        for (const auto& entry : fs::directory_iterator(work.dir, error)) {
-            const std::string name = entry.path().filename().string();
+        std::vector<fs::path> entries;
+        for (const auto& entry : fs::directory_iterator(work.dir, error))
+            entries.push_back(entry.path());
+        for (const fs::path& path : entries) {
+            const std::string name = path.filename().string();
             int number = 0;
             const bool in_plan = std::sscanf(name.c_str(), "chunk-%d", &number) == 1 &&
                                  number >= 1 && size_t(number) <= chunks.size() &&
                                  chunk_name(number) == name + "/";
             if (in_plan)
-                fs::remove(entry.path() / "done", error);
+                fs::remove(path / "done", error);
             else
-                fs::remove_all(entry.path(), error);
+                fs::remove_all(path, error);
         }
         if (!write_text(work.dir + "plan.txt", plan))
             return "Error: cannot write in the work directory " + work.dir;
