@@ -120,6 +120,11 @@ int run_with_parallel(const Batch_work& work, const std::vector<int>& numbers, i
 int submit_to_slurm(const Batch_work& work, const std::vector<int>& numbers,
                     const std::string& sbatch_args, bool wait, const std::string& self);
 
+// Takes an exclusive advisory lock on path (created when missing), held until the returned file
+// descriptor is closed or the process ends. Returns the descriptor, or -1 when another process
+// holds the lock or the file cannot be opened.
+int lock_file(const std::string& path);
+
 // Runs argv[0] (searched on PATH) and waits for it. Its standard output goes to output_path when
 // that is not empty (the file is replaced), together with standard error when with_stderr.
 // Returns the exit status, 128 + the signal number when it was killed, or 127 when it could not

@@ -47,6 +47,12 @@ int run_chunk(const Batch_work& work, const Template_file& control, const Chunk&
               int threads) {
     const std::string dir = chunk_dir(work, chunk.number);
     const std::string log = chunk_log(work, chunk.number);
+    // The same chunk must not run twice at once (a batch submitted again while its jobs wait).
+    if (lock_file(dir + "lock") < 0) {
+        std::cout << "Chunk " << chunk.number << " failed: it is already running, or " << dir
+                  << " is not writable" << std::endl;
+        return 1;
+    }
     std::error_code error;
     fs::remove(dir + "done", error);
     if (::chdir(work.base_dir.c_str()) != 0) {

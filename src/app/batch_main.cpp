@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -106,10 +107,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string base = current_dir();
+    if (base.empty()) {
+        std::cout << "Error: cannot tell the current directory" << std::endl;
+        return 1;
+    }
     const Batch_work work = batch_work(control, base);
-    const std::string prepared = base.empty()
-                                     ? "Error: cannot tell the current directory"
-                                     : prepare_work(work, text, control, chunks, options.days);
+    std::error_code error;
+    std::filesystem::create_directories(work.dir, error);
+    if (lock_file(work.dir + "lock") < 0) {
+        std::cout << "Error: another vemlo-batch is working in " << work.dir
+                  << ", or it is not writable" << std::endl;
+        return 1;
+    }
+    const std::string prepared = prepare_work(work, text, control, chunks, options.days);
     if (!prepared.empty()) {
         std::cout << prepared << std::endl;
         return 1;

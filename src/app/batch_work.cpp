@@ -88,6 +88,8 @@ std::string prepare_work(const Batch_work& work, const std::string& control_text
             const bool in_plan = std::sscanf(name.c_str(), "chunk-%d", &number) == 1 &&
                                  number >= 1 && size_t(number) <= chunks.size() &&
                                  chunk_name(number) == name + "/";
+            if (name == "lock")
+                continue;  // held by the running batch
             if (in_plan)
                 fs::remove(path / "done", error);
             else

@@ -172,3 +172,26 @@ TEST(BatchSplit, ChunksWalkTheScanDaysAndNamesStayApart) {
     EXPECT_EQ(chunk_event_names({"a", "b", "a", "x/y", "event-3"}),
               std::vector<std::string>({"event-1", "b", "event-3_", "event-4", "event-3"}));
 }
+
+TEST(BatchOptions, WrongCommandLinesAreRefused) {
+    Batch_options options;
+    EXPECT_EQ(
+        parse_batch_arguments(
+            {"--engine", "slurm", "--days", "3", "--sbatch", "-p x y", "--wait", "c.txt"}, options),
+        "");
+    EXPECT_EQ(options.days, 3);
+    EXPECT_EQ(options.sbatch_args, "-p x y");
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"a", "b"},
+                                               {"--days", "0", "c"},
+                                               {"--days", "2x", "c"},
+                                               {"--jobs"},
+                                               {"--engine", "make", "c"},
+                                               {"--wait", "c"},
+                                               {"--engine", "slurm", "--jobs", "2", "c"},
+                                               {"--frobnicate", "c"}}) {
+        Batch_options o;
+        EXPECT_EQ(parse_batch_arguments(args, o).rfind("Error: ", 0), 0u) << args.size();
+    }
+}
