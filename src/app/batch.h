@@ -85,7 +85,8 @@ int run_chunk(const Batch_work& work, const Template_file& control, const Chunk&
 // every results file reads as one vemlo run over the whole period would leave it; run from
 // work.base_dir. Nothing is written unless every chunk is done; each file is written beside its
 // final name and renamed into place (a file vemlo could not create either, in a missing
-// subdirectory, is passed over). Returns the numbers of the chunks that are not done, or {0}
+// subdirectory, is passed over). A chunk marked done whose results files are gone loses its mark.
+// Returns the numbers of the chunks that are not done, or {0}
 // after printing a message when a results file could not be written; empty on success.
 std::vector<int> merge_chunks(const Batch_work& work, const Template_file& control,
                               const std::vector<Chunk>& chunks);

@@ -11,16 +11,25 @@ namespace fs = std::filesystem;
 
 std::vector<int> merge_chunks(const Batch_work& work, const Template_file& control,
                               const std::vector<Chunk>& chunks) {
+    // A chunk whose results have gone since it was marked done runs again next time.
+    const std::vector<std::string> names = chunk_event_names(control.event_names);
     std::vector<int> failed;
-    for (const Chunk& chunk : chunks)
-        if (!chunk_done(work, chunk.number))
+    std::error_code error;
+    for (const Chunk& chunk : chunks) {
+        bool complete = chunk_done(work, chunk.number);
+        for (size_t e = 0; complete && e < names.size(); ++e)
+            complete = fs::is_regular_file(chunk_output_dir(work, chunk.number) + names[e] + ".txt",
+                                           error);
+        if (!complete) {
+            fs::remove(chunk_dir(work, chunk.number) + "done", error);
             failed.push_back(chunk.number);
+        }
+    }
     if (!failed.empty())
         return failed;
 
     // vemlo empties every results file first and then appends event after event, each day by
     // day; events that share a name therefore follow one another in the same file.
-    const std::vector<std::string> names = chunk_event_names(control.event_names);
     std::map<std::string, std::vector<size_t>> events_of_file;
     std::vector<std::string> files;  // in order of first appearance
     for (size_t e = 0; e < control.event_names.size(); ++e) {
