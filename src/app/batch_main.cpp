@@ -101,6 +101,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    if (control.event_names.empty()) {
+        // vemlo would only create the results directory.
+        std::error_code error;
+        std::filesystem::create_directories(control.output_dir, error);
+        std::cout << "The control file names no event; there is nothing to scan." << std::endl;
+        return 0;
+    }
     const std::vector<Chunk> chunks = split_scan_period(control, options.days);
     if (chunks.size() > 100000) {
         std::cout << "Error: more than 100000 chunks; choose more --days per chunk" << std::endl;
