@@ -145,11 +145,25 @@ TEST_F(Batch_test, SlurmArrayAndMergeJobOnAOneNodeCluster) {
     ASSERT_EQ(started.status, 0) << started.out << started.err;
     setenv("SLURM_CONF", (cluster + "/slurm.conf").c_str(), 1);
 
+    // A failing task (chunk 3 cannot write its results) cancels the merge job.
+    const std::string work = dir->path + "/slurm/vemlo-batch/";
+    ASSERT_EQ(run_program({"mkdir", "-p", work + "chunk-0003"}).status, 0);
+    write_file(work + "chunk-0003/results", "");
     write_file(dir->path + "/slurm.txt", control("slurm/"));
-    const Run_result run = run_program({"timeout", "900", VEMLO_BATCH_BINARY, "--engine", "slurm",
-                                        "--wait", "--days", "1", "slurm.txt"},
-                                       dir->path);
+    const std::vector<std::string> command = {"timeout",  "900",   VEMLO_BATCH_BINARY,
+                                              "--engine", "slurm", "--wait",
+                                              "--days",   "1",     "slurm.txt"};
+    Run_result run = run_program(command, dir->path);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("  chunk 3 (2013 47 to 2013 47): log " + work + "chunk-0003/log.txt"),
+              std::string::npos)
+        << run.out << run.err;
+    EXPECT_NE(run_program({"test", "-e", dir->path + "/slurm/quake.txt"}).status, 0);
+
+    ASSERT_EQ(run_program({"rm", work + "chunk-0003/results"}).status, 0);
+    run = run_program(command, dir->path);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Submitted 1 chunk(s) as Slurm job array"), std::string::npos);
     expect_single_run_results("slurm/");
 }
 
