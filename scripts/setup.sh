@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages vemlo needs (only those missing) and builds it.
 #   scripts/setup.sh [build-dir] [extra cmake arguments...]
-# Default build directory: build/ at the project root.
+# Default build directory: build/ at the project root. VEMLO_EXTRA_PACKAGES names further Debian
+# packages to install (the test command adds the ones only its tests need).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 shift || true
 
 packages=(cmake g++ make pkg-config libgtest-dev libmseed-dev libopencv-imgproc-dev wget python3)
+packages+=(parallel)  # vemlo-batch's default engine
+# shellcheck disable=SC2206
+packages+=(${VEMLO_EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

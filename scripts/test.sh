@@ -4,6 +4,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
+# The vemlo-batch tests start a one-node Slurm cluster (scripts/slurm_test_cluster.sh).
+export VEMLO_EXTRA_PACKAGES="slurm-wlm munge"
 "$root/scripts/setup.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure -j 2)
 

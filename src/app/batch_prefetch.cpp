@@ -1,0 +1,30 @@
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <iostream>
+
+#include "app/batch.h"
+#include "control/template_file_writer.h"
+
+int prefetch_templates(const Batch_work& work, const Template_file& control,
+                       const std::string& vemlo) {
+    // A period that ends before it starts: vemlo builds its templates (downloading their days)
+    // and scans nothing.
+    Chunk none;
+    none.first_day = 0;
+    none.last_day = -86400;
+    const std::string dir = work.dir + "prefetch/";
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    const std::string problem = write_template_file(
+        chunk_control(control, none, work.relative + "prefetch/results/"), dir + "control.txt");
+    std::cout << "Downloading the templates' day files first..." << std::endl;
+    const int status = problem.empty() && ::chdir(work.base_dir.c_str()) == 0
+                           ? run_command({vemlo, dir + "control.txt"}, dir + "log.txt")
+                           : 1;
+    if (status != 0)
+        std::cout << "Error: fetching the templates' day files failed; see " << dir << "log.txt"
+                  << std::endl;
+    return status == 0 ? 0 : 1;
+}
