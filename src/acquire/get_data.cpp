@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "acquire/day_file.h"
 #include "acquire/mseed_reader.h"
@@ -34,19 +35,22 @@ std::vector<float> to_floats(Mseed_trace& trace) {
     return samples;
 }
 
+// The conditioning of a window of a decoded day; release, when not null, is day itself, whose
+// samples are released as soon as the window has been interpolated.
+std::vector<float> condition(const Decoded_day& day, Decoded_day* release, int year, int doy,
+                             float start, int length, const Template_file& control,
+                             std::ostream& out);
+
 }  // namespace
 
-std::vector<float> get_data(int year, int doy, float start, std::string network,
-                            std::string station, std::string location, std::string channel,
-                            int length, Template_file control) {
-    const int fs = control.sample_rate;
-    if (fs <= 0 || length < 0)
-        return not_found;  // nothing sensible can be cut out
-
+Decoded_day read_day(int year, int doy, float start, const std::string& network,
+                     const std::string& station, const std::string& location,
+                     const std::string& channel, const Template_file& control) {
+    Decoded_day day;
     const Day_file file =
         find_day_file(year, doy, start, network, station, location, channel, control);
     if (file.outcome == Day_file_outcome::not_found)
-        return not_found;
+        return day;
 
     std::string path = file.path;
     char* names[] = {path.data(), nullptr};
@@ -55,15 +59,48 @@ std::vector<float> get_data(int year, int doy, float start, std::string network,
         std::cout << "Deleting downloaded data (***NOT IMPLEMENTED***)." << std::endl;
     if (trace.wordtype == 0) {
         std::free(trace.datasamples);
-        return not_found;
+        return day;
     }
+    day.found = true;
+    day.starttime = trace.starttime;
+    day.samprate = trace.samprate;
+    day.samples = to_floats(trace);
+    return day;
+}
 
+std::vector<float> condition_window(const Decoded_day& day, int year, int doy, float start,
+                                    int length, const Template_file& control, std::ostream& out) {
+    return condition(day, nullptr, year, doy, start, length, control, out);
+}
+
+std::vector<float> condition_window(Decoded_day&& day, int year, int doy, float start, int length,
+                                    const Template_file& control, std::ostream& out) {
+    return condition(day, &day, year, doy, start, length, control, out);
+}
+
+std::vector<float> get_data(int year, int doy, float start, std::string network,
+                            std::string station, std::string location, std::string channel,
+                            int length, Template_file control) {
+    if (control.sample_rate <= 0 || length < 0)
+        return not_found;  // nothing sensible can be cut out
+    Decoded_day day = read_day(year, doy, start, network, station, location, channel, control);
+    return condition_window(std::move(day), year, doy, start, length, control, std::cout);
+}
+
+namespace {
+
+std::vector<float> condition(const Decoded_day& day, Decoded_day* release, int year, int doy,
+                             float start, int length, const Template_file& control,
+                             std::ostream& out) {
+    const int fs = control.sample_rate;
+    if (!day.found || fs <= 0 || length < 0)
+        return not_found;
+    const std::vector<float>& samples = day.samples;
     // Epoch of 00:00:00 UTC of the requested day; day numbers past the year's end roll over.
     const double day_start = time_to_epoch(year, doy, 0.0);
-    const double t0 = trace.starttime / 1000000 - day_start;
-    std::vector<float> samples = to_floats(trace);
+    const double t0 = day.starttime / 1000000 - day_start;
 
-    std::cout << "Interpolating...";
+    out << "Interpolating...";
     // Windows away from the day's limits are read with extra data on each side, and 200 samples
     // are cut off each padded side after filtering. The leading pad is exactly those 200 samples
     // long, so that the first sample returned is the one at start at every rate (a pad rounded
@@ -77,14 +114,15 @@ std::vector<float> get_data(int year, int doy, float start, std::string network,
                                           : static_cast<float>(length / fs);
     Sample_span covered;
     std::vector<float> result =
-        interp1(static_cast<float>(t0), static_cast<float>(trace.samprate), samples, window_start,
+        interp1(static_cast<float>(t0), static_cast<float>(day.samprate), samples, window_start,
                 window_end, static_cast<float>(fs), &covered);
-    std::vector<float>().swap(samples);  // the day-long copy is not needed any more
+    if (release != nullptr)
+        std::vector<float>().swap(release->samples);  // the day-long copy is not needed any more
 
-    std::cout << "interpolated."
-              << " Bandpassing...";
+    out << "interpolated."
+        << " Bandpassing...";
     bandpass(result, control.freq_low, control.freq_high, 3, static_cast<double>(fs));
-    std::cout << "bandpassed." << std::endl;
+    out << "bandpassed." << std::endl;
 
     // Padding stays padding: the parts of the window the trace does not cover were zeros before
     // filtering and must not turn into a filter tail or rounding noise.
@@ -100,3 +138,5 @@ std::vector<float> get_data(int year, int doy, float start, std::string network,
         result.erase(result.begin(), result.begin() + std::min<size_t>(edge_pad, result.size()));
     return result;
 }
+
+}  // namespace

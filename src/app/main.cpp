@@ -1,7 +1,7 @@
 // vemlo: searches continuous seismic data for repeats of known earthquakes by multi-station
 // template matching.
+#include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <iostream>
 #include <string>
 
@@ -9,6 +9,7 @@
 #include "app/template_creation.h"
 #include "control/template_file.h"
 #include "scan/correlation_scan.h"
+#include "scan/memory_budget.h"
 
 int main(int argc, char** argv) {
     // The banner's tab and the C greeting share stdout's buffer: cout stays synchronised with
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
     std::cout << "\n\tvemlo v0.2\n"
               << "\t";
     hello_world_c();
-    const std::clock_t start = std::clock();
+    const auto start = std::chrono::steady_clock::now();
 
     std::string filename;
     if (argc == 1) {
@@ -32,17 +33,26 @@ int main(int argc, char** argv) {
     }
 
     const Template_file control = read_temp_file(filename);
-    const std::string problem = check_settings(control);
+    std::string problem = check_settings(control);
+    // The memory budget is checked before anything is written.
+    long long budget = 0;
+    if (problem.empty()) {
+        budget = memory_budget_bytes(problem);
+    }
+    if (problem.empty()) {
+        problem = check_memory_budget(control, budget);
+    }
     if (!problem.empty()) {
         std::cout << problem << std::endl;
         return 1;
     }
 
-    const Template_bank bank = create_templates(control);
-    run_scan(control, bank);
+    const Template_bank bank = create_templates(control, budget);
+    run_scan(control, bank, budget);
 
-    const std::clock_t end = std::clock();
-    const int64_t seconds = static_cast<int64_t>(end - start) / 1000000;
+    // Wall-clock time: processor time would count every thread of a parallel run.
+    const auto end = std::chrono::steady_clock::now();
+    const int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(end - start).count();
     std::cout << "Run time: ~" << seconds << " seconds." << std::endl;
     return 0;
 }

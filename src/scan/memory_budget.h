@@ -1,0 +1,27 @@
+// The memory a run may take, and what the scan needs of it.
+#pragma once
+
+#include <string>
+
+#include "control/template_file.h"
+
+// The budget in bytes: VEMLO_MEMORY_MB megabytes (MiB) when that variable is set, else half of
+// the physical memory. Returns -1, with a line beginning "Error: " in problem, when the
+// variable is set to anything but a whole number from 1 to 2^30.
+long long memory_budget_bytes(std::string& problem);
+
+// Bytes the scan takes whatever the batch: one event-day's stack, counts and MAD copy, the
+// conditioning of one day trace, the FFT scratch buffers and the program itself. n is the
+// number of samples of a day trace.
+long long scan_base_bytes(long long n);
+
+// Bytes one station channel holds through a scanned day for templates of m samples: the block
+// spectra and window norms of that length. The gap flags of the channel come on top
+// (channel_gap_bytes, once per channel).
+long long channel_length_bytes(long long n, int m);
+long long channel_gap_bytes(long long n);
+
+// Checks that the budget holds the scan of every event alone, counting each of its station
+// channels at the full template length. Returns "" when it does, else one line beginning
+// "Error: " naming the first event that does not fit and the budget it would need.
+std::string check_memory_budget(const Template_file& control, long long budget);
