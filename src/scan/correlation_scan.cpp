@@ -61,7 +61,6 @@ struct Channel_day {
     bool found = false;
     std::size_t size = 0;
     std::string conditioning_text;  // the progress line of each later fetch
-    std::vector<unsigned char> gap;
     std::map<int, Day_spectra> by_length;
 };
 
@@ -116,13 +115,13 @@ std::string fetch_channel(const Template_file& control, std::size_t i, const Doy
     channel.size = trace.size();
     const std::size_t line = text.rfind("Interpolating...");
     channel.conditioning_text = line == std::string::npos ? text : text.substr(line);
-    channel.gap = gap_positions(trace, sc.l);
+    const std::vector<unsigned char> gap = gap_positions(trace, sc.l);
     for (int m : lengths) {
         const long long positions =
             std::min<long long>(sc.l, static_cast<long long>(trace.size()) - m + 1);
         if (positions >= 1) {
             channel.by_length.emplace(
-                m, make_day_spectra(plans.at(m), trace, static_cast<int>(positions)));
+                m, make_day_spectra(plans.at(m), trace, static_cast<int>(positions), gap));
         }
     }
     return text;
@@ -132,8 +131,7 @@ std::string fetch_channel(const Template_file& control, std::size_t i, const Doy
 // threads: each block of positions lands on its own stack positions, and templates are added
 // one after another, so every position sums its templates in template order.
 void add_correlation(const Correlation_plan& plan, const Day_spectra& day, const Batch_template& t,
-                     const std::vector<unsigned char>& gap, int s, std::vector<float>& stack,
-                     std::vector<int>& stack_count) {
+                     int s, std::vector<float>& stack, std::vector<int>& stack_count) {
 #pragma omp parallel
     {
         Correlation_workspace work = make_workspace(plan);
@@ -141,8 +139,8 @@ void add_correlation(const Correlation_plan& plan, const Day_spectra& day, const
 #pragma omp for schedule(static)
         for (int b = 0; b < day.blocks; ++b) {
             const int count = correlate_block(plan, day, t.spectrum, b, work, values.data());
-            add_span_to_stack(values.data(), static_cast<long long>(b) * plan.step, count, gap, s,
-                              stack, stack_count);
+            add_block_to_stack(values.data(), day, static_cast<long long>(b) * plan.step, count, s,
+                               stack, stack_count);
         }
     }
 }
@@ -219,8 +217,8 @@ void scan_day(const Template_file& control, const Template_bank& bank, const Sca
             }
             const Batch_template& t = templates.at(i);
             const Channel_day& channel = channels.at(channel_key(control, i));
-            add_correlation(plans.at(t.m), channel.by_length.at(t.m), t, channel.gap,
-                            bank.moveout_samples[i], stack, stack_count);
+            add_correlation(plans.at(t.m), channel.by_length.at(t.m), t, bank.moveout_samples[i],
+                            stack, stack_count);
             // Template i is finished for this day.
         }
         // Positions nothing reached become 0/0 = NaN, which detection never picks.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "control/template_file.h"
+#include "scan/fft_correlation.h"
 #include "scan/template_bank.h"
 
 // Correlates templ (its first m_used samples) with day by the normalized correlation
@@ -32,6 +33,11 @@ void add_span_to_stack(const float* values, long long first, long long count,
 // range or next to another exact 0), counting each addition in stack_count.
 void add_to_stack(const std::vector<float>& correlation, const std::vector<float>& day, int s,
                   std::vector<float>& stack, std::vector<int>& stack_count);
+
+// As add_span_to_stack for the count values of block positions first.. of day, whose gap flags
+// day carries (positions past day.positions are not added).
+void add_block_to_stack(const float* values, const Day_spectra& day, long long first, int count,
+                        int s, std::vector<float>& stack, std::vector<int>& stack_count);
 
 // The whole scan: banner, events, days, templates, detection and results, on standard output,
 // in batches of events whose day data fit in budget bytes (see scan/memory_budget.h); a batch

@@ -5,8 +5,8 @@
 #include <vector>
 
 struct Output_piece {
-    std::string text;            // console text
-    std::string results_file;    // when not empty: after text, append results_lines to it
+    std::string text;          // console text
+    std::string results_file;  // when not empty: after text, append results_lines to it
     std::string results_lines;
 };
 

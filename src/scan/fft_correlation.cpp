@@ -121,7 +121,7 @@ Correlation_plan make_correlation_plan(int m) {
 
 int fft_size(int m) {
     int nfft = 1024;
-    while (nfft < 8 * static_cast<long long>(m) && nfft < (1 << 30)) {
+    while (nfft < 16 * static_cast<long long>(m) && nfft < (1 << 30)) {
         nfft *= 2;
     }
     return nfft;
@@ -136,12 +136,12 @@ long long day_spectra_bytes(int m, long long positions) {
 }
 
 Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
-                             int positions) {
+                             int positions, const std::vector<unsigned char>& gap) {
     Day_spectra day;
     day.positions = positions;
     day.blocks = (positions + plan.step - 1) / plan.step;
     day.spectra = complex_buffer(static_cast<std::size_t>(day.blocks) * plan.stride);
-    day.inv_norm.resize(static_cast<std::size_t>(positions));
+    day.inv_norm = std::vector<float>(static_cast<std::size_t>(positions));
     const float scale = trace_scale(trace);
     const long long size = static_cast<long long>(trace.size());
     const int nfft = plan.nfft, m = plan.m, blocks = day.blocks;
@@ -161,7 +161,13 @@ Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<flo
             for (int j = 0; j < count + m - 1; ++j) {
                 scaled[j] = trace[first + j] * scale;
             }
-            window_norms(scaled.data(), m, 0, count, day.inv_norm.data() + first);
+            float* inv_norm = day.inv_norm.data() + first;
+            window_norms(scaled.data(), m, 0, count, inv_norm);
+            for (int q = 0; q < count; ++q) {
+                if (first + q < static_cast<long long>(gap.size()) && gap[first + q]) {
+                    inv_norm[q] = -inv_norm[q];
+                }
+            }
         }
     }
     return day;
@@ -226,7 +232,7 @@ int correlate_block(const Correlation_plan& plan, const Day_spectra& day,
     const float* numerator = work.real.get();
     const float* inv_norm = day.inv_norm.data() + first;
     for (int q = 0; q < count; ++q) {
-        const float r = numerator[q] * inv_norm[q];
+        const float r = numerator[q] * std::fabs(inv_norm[q]);
         const float size = std::fabs(r);
         out[q] = size < 1.0f ? r : size < 1.125f ? (r > 0.0f ? 1.0f : -1.0f) : 0.0f;
     }

@@ -12,6 +12,7 @@
 
 #include <fftw3.h>
 
+#include <cmath>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -28,7 +29,7 @@ using Real_buffer = std::unique_ptr<float[], Fftw_free>;
 // so every run computes the same numbers. Move-only; destroys its plans.
 struct Correlation_plan {
     int m = 0;
-    int nfft = 0;            // power of two, at least 8 m
+    int nfft = 0;            // power of two, at least 16 m
     int step = 0;            // positions per block: nfft - m + 1
     std::size_t stride = 0;  // complex values per stored block spectrum (nfft / 2 + 1, rounded up)
     fftwf_plan forward = nullptr;
@@ -53,18 +54,25 @@ int fft_size(int m);
 long long day_spectra_bytes(int m, long long positions);
 
 struct Day_spectra {
-    int positions = 0;  // windows of m samples correlated: the first `positions` of the trace
-    int blocks = 0;     // ceil(positions / step)
-    Complex_buffer spectra;       // blocks × stride: spectrum of trace[b·step, b·step + nfft)
-    std::vector<float> inv_norm;  // per position: 1 / window norm, 0 for a flat window
+    int positions = 0;       // windows of m samples correlated: the first `positions` of the trace
+    int blocks = 0;          // ceil(positions / step)
+    Complex_buffer spectra;  // blocks × stride: spectrum of trace[b·step, b·step + nfft)
+    // Per position: 1 / window norm, 0 for a flat window; negative (-0 too) at a gap position.
+    std::vector<float> inv_norm;
 };
 
+// True when position q of day is a gap position.
+inline bool is_gap(const Day_spectra& day, int q) {
+    return std::signbit(day.inv_norm[static_cast<std::size_t>(q)]);
+}
+
 // Spectra and window norms of the first positions windows of trace (positions at most
-// trace.size() - m + 1, at least 1). Sums are in double, per block from the block's first
-// window; the trace is scaled by a power of two first, which changes no ratio. Runs on the
-// OpenMP threads (call it outside parallel regions); the result does not depend on their number.
+// trace.size() - m + 1, at least 1), with the gap flags of gap_positions (scan/stack) folded in.
+// Sums are in double, per block from the block's first window; the trace is scaled by a power
+// of two first, which changes no ratio. Runs on the OpenMP threads (call it outside parallel
+// regions); the result does not depend on their number. Throws std::bad_alloc.
 Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
-                             int positions);
+                             int positions, const std::vector<unsigned char>& gap);
 
 struct Template_spectrum {
     bool flat = true;  // no variance: correlates as 0 everywhere
@@ -85,5 +93,4 @@ Correlation_workspace make_workspace(const Correlation_plan& plan);
 // which takes step floats. Returns the number written. Safe to call from several threads with
 // separate workspaces.
 int correlate_block(const Correlation_plan& plan, const Day_spectra& day,
-                    const Template_spectrum& templ, int b, Correlation_workspace& work,
-                    float* out);
+                    const Template_spectrum& templ, int b, Correlation_workspace& work, float* out);

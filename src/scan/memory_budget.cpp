@@ -31,9 +31,10 @@ long long memory_budget_bytes(std::string& problem) {
             mb = valid ? mb * 10 + (c - '0') : 0;
         }
         if (!valid || mb < 1 || mb > (1LL << 30)) {
-            problem = "Error: VEMLO_MEMORY_MB must be a whole number of megabytes from 1 to "
-                      "1073741824, not \"" +
-                      text + "\"";
+            problem =
+                "Error: VEMLO_MEMORY_MB must be a whole number of megabytes from 1 to "
+                "1073741824, not \"" +
+                text + "\"";
             return -1;
         }
         return mb * mib;
@@ -58,7 +59,7 @@ long long channel_length_bytes(long long n, int m) {
 }
 
 long long channel_gap_bytes(long long n) {
-    return n;
+    return n;  // while the trace is prepared
 }
 
 std::string check_memory_budget(const Template_file& control, long long budget) {
@@ -79,9 +80,8 @@ std::string check_memory_budget(const Template_file& control, long long budget) 
             continue;
         }
         const long long need =
-            scan_base_bytes(n) +
-            static_cast<long long>(channels.size()) * (channel_length_bytes(n, m) +
-                                                       channel_gap_bytes(n));
+            scan_base_bytes(n) + static_cast<long long>(channels.size()) *
+                                     (channel_length_bytes(n, m) + channel_gap_bytes(n));
         if (need > budget) {
             return "Error: the memory budget of " + std::to_string(budget / mib) +
                    " MB is too small for event #" + std::to_string(k) + " (" +

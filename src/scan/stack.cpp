@@ -12,7 +12,7 @@ std::vector<float> correlate(const std::vector<float>& day, const std::vector<fl
     }
     l = std::min(l, n - m_used + 1);
     const Correlation_plan plan = make_correlation_plan(m_used);
-    const Day_spectra spectra = make_day_spectra(plan, day, l);
+    const Day_spectra spectra = make_day_spectra(plan, day, l, {});
     const Template_spectrum t = make_template_spectrum(plan, templ.data());
     Correlation_workspace work = make_workspace(plan);
     std::vector<float> result(static_cast<std::size_t>(l));
@@ -61,4 +61,21 @@ void add_to_stack(const std::vector<float>& correlation, const std::vector<float
     const std::vector<unsigned char> gap = gap_positions(day, static_cast<int>(stack.size()));
     add_span_to_stack(correlation.data(), 0, static_cast<long long>(correlation.size()), gap, s,
                       stack, stack_count);
+}
+
+void add_block_to_stack(const float* values, const Day_spectra& day, long long first, int count,
+                        int s, std::vector<float>& stack, std::vector<int>& stack_count) {
+    if (s < 0) {
+        return;
+    }
+    const long long begin = std::max(first, static_cast<long long>(s));
+    const long long end = std::min({first + count, static_cast<long long>(day.positions),
+                                    static_cast<long long>(stack.size()) + s,
+                                    static_cast<long long>(stack_count.size()) + s});
+    for (long long p = begin; p < end; ++p) {
+        if (!is_gap(day, static_cast<int>(p))) {
+            stack[p - s] += values[p - first];
+            stack_count[p - s] += 1;
+        }
+    }
 }
