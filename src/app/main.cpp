@@ -1,7 +1,5 @@
 // vemlo: searches continuous seismic data for repeats of known earthquakes by multi-station
 // template matching.
-#include <malloc.h>
-
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -14,10 +12,6 @@
 #include "scan/memory_budget.h"
 
 int main(int argc, char** argv) {
-    // Day-length arrays come and go all through the scan: memory freed is kept for the next
-    // one instead of being returned to the system and faulted in again page by page.
-    mallopt(M_MMAP_THRESHOLD, 1 << 30);
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
     // The banner's tab and the C greeting share stdout's buffer: cout stays synchronised with
     // stdio, so "Utilizing C code." lands right after the tab.
     std::cout << "\n\tvemlo v0.2\n"

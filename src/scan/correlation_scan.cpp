@@ -16,6 +16,8 @@
 #include <sstream>
 #include <string>
 
+#include <omp.h>
+
 #include "acquire/get_data.h"
 #include "dsp/time_convert.h"
 #include "scan/detection.h"
@@ -58,7 +60,8 @@ struct Scan_constants {
 // One station channel of the scanned day: what its first fetch printed, and what the
 // correlations need once the trace itself is released.
 struct Channel_day {
-    bool found = false;
+    bool read = false;   // its day file was read and held samples
+    bool found = false;  // conditioned into a day trace
     std::size_t size = 0;
     std::string conditioning_text;  // the progress line of each later fetch
     std::map<int, Day_spectra> by_length;
@@ -89,42 +92,59 @@ bool correlatable(const Template_bank& bank, std::size_t i, int n) {
     return !is_not_found(bank.waveforms[i]) && used_length(bank, i) <= n;
 }
 
-// Reads and conditions the day trace of template i's channel (the same trace as get_data for
-// the whole day) and prepares it for every template length lengths holds. Returns what the
-// fetch printed on standard output.
-std::string fetch_channel(const Template_file& control, std::size_t i, const Doy_time& day,
-                          const Scan_constants& sc, const std::set<int>& lengths,
-                          const std::map<int, Correlation_plan>& plans, Channel_day& channel) {
-    std::vector<float> trace;
-    std::string text;
-    {
-        Stdout_capture capture;
-        if (control.sample_rate > 0 && sc.n >= 0) {
-            Decoded_day decoded =
-                read_day(day.year, day.doy, 0.0f, control.network[i], control.station[i],
-                         control.location[i], control.channel[i], control);
-            trace = condition_window(std::move(decoded), day.year, day.doy, 0.0f, sc.n, control,
-                                     capture.text);
+// Reads template i's day file, as get_data does for the whole day. Returns what the reading
+// printed on standard output.
+std::string read_channel(const Template_file& control, std::size_t i, const Doy_time& day,
+                         Decoded_day& decoded) {
+    Stdout_capture capture;
+    decoded = read_day(day.year, day.doy, 0.0f, control.network[i], control.station[i],
+                       control.location[i], control.channel[i], control);
+    return capture.text.str();
+}
+
+// A read day waiting for its conditioning.
+struct Pending_channel {
+    Channel_day* channel = nullptr;
+    Decoded_day decoded;
+};
+
+// Conditions the pending days on all threads (each the same trace as get_data for the whole
+// day), then computes each one's spectra and window norms for every template length of its
+// channel. The decoded days are released.
+void prepare_channels(const Template_file& control, const Doy_time& day, const Scan_constants& sc,
+                      std::vector<Pending_channel>& pending,
+                      const std::vector<const std::set<int>*>& lengths,
+                      const std::map<int, Correlation_plan>& plans) {
+    const int count = static_cast<int>(pending.size());
+    std::vector<std::vector<float>> traces(pending.size());
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int g = 0; g < count; ++g) {
+        std::ostringstream text;
+        traces[g] = condition_window(std::move(pending[g].decoded), day.year, day.doy, 0.0f, sc.n,
+                                     control, text);
+        pending[g].channel->conditioning_text = text.str();
+    }
+    for (int g = 0; g < count; ++g) {
+        Channel_day& channel = *pending[g].channel;
+        std::vector<float> trace = std::move(traces[g]);
+        // A found day file always gives a whole day's window; should it not, its templates report
+        // it as not found.
+        channel.found = !is_not_found(trace);
+        if (!channel.found) {
+            continue;
         }
-        text = capture.text.str();
-    }
-    if (is_not_found(trace)) {
-        return text;
-    }
-    channel.found = true;
-    channel.size = trace.size();
-    const std::size_t line = text.rfind("Interpolating...");
-    channel.conditioning_text = line == std::string::npos ? text : text.substr(line);
-    const std::vector<unsigned char> gap = gap_positions(trace, sc.l);
-    for (int m : lengths) {
-        const long long positions =
-            std::min<long long>(sc.l, static_cast<long long>(trace.size()) - m + 1);
-        if (positions >= 1) {
-            channel.by_length.emplace(
-                m, make_day_spectra(plans.at(m), trace, static_cast<int>(positions), gap));
+        channel.size = trace.size();
+        const std::vector<unsigned char> gap = gap_positions(trace, sc.l);
+        for (int m : *lengths[g]) {
+            const long long positions =
+                std::min<long long>(sc.l, static_cast<long long>(trace.size()) - m + 1);
+            if (positions >= 1) {
+                channel.by_length.emplace(
+                    m, make_day_spectra(plans.at(m), trace, static_cast<int>(positions), gap));
+            }
         }
     }
-    return text;
+    pending.clear();
 }
 
 // Correlates a template with its channel's day and adds the values into the stack, on all
@@ -153,49 +173,89 @@ void scan_day(const Template_file& control, const Template_bank& bank, const Sca
               const std::map<std::string, std::set<int>>& lengths,
               const std::map<int, Correlation_plan>& plans) {
     std::map<std::string, Channel_day> channels;
-    // What each template prints before its correlation, in the order of a scan event by event;
-    // every fetch the old per-template order would make is made or answered here.
-    std::map<std::pair<std::size_t, std::size_t>, std::string> before;
-    std::map<std::pair<std::size_t, std::size_t>, bool> correlated;
+    // Every fetch a scan template by template makes is made here in the same order: the first of
+    // each channel, and again for a channel whose day file was not found before. The days read
+    // are conditioned a few at a time, on as many threads.
+    struct Fetch {
+        std::size_t e = 0, i = 0;
+        std::string said;   // before the template's own lines; or the line of a long template
+        bool read = false;  // the day file was read for this template
+        bool too_long = false;
+    };
+    std::vector<Fetch> fetches;
+    std::vector<Pending_channel> pending;
+    std::vector<const std::set<int>*> pending_lengths;
+    const std::size_t group = static_cast<std::size_t>(std::max(omp_get_max_threads(), 1));
     for (std::size_t e = 0; e < events.size(); ++e) {
         for (std::size_t i : events[e].templates) {
             if (is_not_found(bank.waveforms[i])) {
                 continue;  // reported when the bank was built; its day trace is not fetched
             }
-            std::ostringstream text;
+            Fetch fetch;
+            fetch.e = e;
+            fetch.i = i;
             const int m = used_length(bank, i);
             if (m > sc.n) {
-                text << "Template #" << i + 1 << " cannot be correlated: it holds " << m
-                     << " samples, more than the " << sc.n << " of a day\n";
-                before[{e, i}] = text.str();
+                fetch.said = "Template #" + std::to_string(i + 1) +
+                             " cannot be correlated: it holds " + std::to_string(m) +
+                             " samples, more than the " + std::to_string(sc.n) + " of a day\n";
+                fetch.too_long = true;
+                fetches.push_back(std::move(fetch));
                 continue;
             }
             const std::string key = channel_key(control, i);
             Channel_day& channel = channels[key];
-            if (channel.found) {
-                text << channel.conditioning_text;
-            } else {
-                // First fetch of the day, or a fetch that found nothing before and is tried
-                // again, as every template's fetch was.
-                text << fetch_channel(control, i, day, sc, lengths.at(key), plans, channel);
-            }
-            if (!channel.found) {
-                text << "Data was not found for " << day.year << " " << day.doy << " 0 "
-                     << control.network[i] << " " << control.station[i] << " "
-                     << control.location[i] << " " << control.channel[i] << "\n";
-            } else if (static_cast<long long>(channel.size) < m) {
-                text << "Day trace holds " << channel.size << " samples, fewer than the " << m
-                     << " of template #" << i + 1 << ": not correlated\n";
-            } else {
-                if (static_cast<long long>(channel.size) != sc.n) {
-                    text << "Day trace holds " << channel.size << " samples instead of " << sc.n
-                         << "\n";
+            if (!channel.read) {
+                Decoded_day decoded;
+                fetch.said = read_channel(control, i, day, decoded);
+                fetch.read = true;
+                if (decoded.found) {
+                    channel.read = true;
+                    pending.push_back({&channel, std::move(decoded)});
+                    pending_lengths.push_back(&lengths.at(key));
+                    if (pending.size() == group) {
+                        prepare_channels(control, day, sc, pending, pending_lengths, plans);
+                        pending_lengths.clear();
+                    }
                 }
-                text << "assigning image...\ncross-correlating...done.\n";
-                correlated[{e, i}] = true;
             }
-            before[{e, i}] = text.str();
+            fetches.push_back(std::move(fetch));
         }
+    }
+    prepare_channels(control, day, sc, pending, pending_lengths, plans);
+
+    // What each template prints before its correlation.
+    std::map<std::pair<std::size_t, std::size_t>, std::string> before;
+    std::map<std::pair<std::size_t, std::size_t>, bool> correlated;
+    for (const Fetch& fetch : fetches) {
+        const std::size_t i = fetch.i;
+        std::ostringstream text;
+        text << fetch.said;
+        if (fetch.too_long) {
+            before[{fetch.e, i}] = text.str();
+            continue;
+        }
+        const Channel_day& channel = channels.at(channel_key(control, i));
+        const int m = used_length(bank, i);
+        if (channel.read) {
+            text << channel.conditioning_text;
+        }
+        if (!channel.found) {
+            text << "Data was not found for " << day.year << " " << day.doy << " 0 "
+                 << control.network[i] << " " << control.station[i] << " " << control.location[i]
+                 << " " << control.channel[i] << "\n";
+        } else if (static_cast<long long>(channel.size) < m) {
+            text << "Day trace holds " << channel.size << " samples, fewer than the " << m
+                 << " of template #" << i + 1 << ": not correlated\n";
+        } else {
+            if (static_cast<long long>(channel.size) != sc.n) {
+                text << "Day trace holds " << channel.size << " samples instead of " << sc.n
+                     << "\n";
+            }
+            text << "assigning image...\ncross-correlating...done.\n";
+            correlated[{fetch.e, i}] = true;
+        }
+        before[{fetch.e, i}] = text.str();
     }
 
     for (std::size_t e = 0; e < events.size(); ++e) {
