@@ -1,5 +1,7 @@
 // vemlo: searches continuous seismic data for repeats of known earthquakes by multi-station
 // template matching.
+#include <malloc.h>
+
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -12,6 +14,11 @@
 #include "scan/memory_budget.h"
 
 int main(int argc, char** argv) {
+    // Day-length arrays come and go all through the scan. Taken from the heap rather than mapped
+    // one by one, the memory of one is kept and reused for the next instead of being returned to
+    // the system and faulted in again page by page (which cost more than the FFTs themselves).
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
     // The banner's tab and the C greeting share stdout's buffer: cout stays synchronised with
     // stdio, so "Utilizing C code." lands right after the tab.
     std::cout << "\n\tvemlo v0.2\n"
