@@ -156,7 +156,7 @@ void add_correlation(const Correlation_plan& plan, const Day_spectra& day, const
     {
         Correlation_workspace work = make_workspace(plan);
         std::vector<float> values(static_cast<std::size_t>(plan.step));
-#pragma omp for schedule(static)
+#pragma omp for schedule(dynamic, 16)
         for (int b = 0; b < day.blocks; ++b) {
             const int count = correlate_block(plan, day, t.spectrum, b, work, values.data());
             add_block_to_stack(values.data(), day, static_cast<long long>(b) * plan.step, count, s,

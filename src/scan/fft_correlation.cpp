@@ -149,7 +149,7 @@ Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<flo
     {
         Real_buffer block = real_buffer(static_cast<std::size_t>(nfft));
         std::vector<float> scaled(static_cast<std::size_t>(plan.step + m - 1));
-#pragma omp for schedule(static)
+#pragma omp for schedule(dynamic, 16)
         for (int b = 0; b < blocks; ++b) {
             const long long first = static_cast<long long>(b) * plan.step;
             for (int j = 0; j < nfft; ++j) {

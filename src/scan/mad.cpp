@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include <omp.h>
+
 namespace {
 
 // An unsigned key per float that orders like the float: negative values have every bit
@@ -82,15 +84,25 @@ uint32_t select_rank(const std::vector<float>& v, std::size_t r, Value value) {
         }
     }
     const uint32_t high = bucket_of(total, r);
-    std::vector<uint32_t> keys;
-    keys.reserve(total[high]);
-    for (long long j = 0; j < n; ++j) {
-        if (!std::isnan(v[j])) {
-            const uint32_t k = key_of(value(v[j]));
-            if (k >> top_shift == high) {
-                keys.push_back(k);
+    // Each thread gathers its share of the bucket; the shares are joined in thread order.
+    std::vector<std::vector<uint32_t>> shares(static_cast<std::size_t>(omp_get_max_threads()));
+#pragma omp parallel if (n >= (1 << 16))
+    {
+        std::vector<uint32_t>& share = shares[static_cast<std::size_t>(omp_get_thread_num())];
+#pragma omp for schedule(static)
+        for (long long j = 0; j < n; ++j) {
+            if (!std::isnan(v[j])) {
+                const uint32_t k = key_of(value(v[j]));
+                if (k >> top_shift == high) {
+                    share.push_back(k);
+                }
             }
         }
+    }
+    std::vector<uint32_t> keys;
+    keys.reserve(total[high]);
+    for (const std::vector<uint32_t>& share : shares) {
+        keys.insert(keys.end(), share.begin(), share.end());
     }
     return refine(keys, high, r);
 }
