@@ -57,7 +57,7 @@ void BM_DaySpectra(benchmark::State& state) {
     const Correlation_plan plan = make_correlation_plan(template_samples);
     const int l = day_samples - template_samples + 1;
     for (auto _ : state) {
-        const Day_spectra spectra = make_day_spectra(plan, day, l, {});
+        const Day_spectra spectra = make_day_spectra(plan, day, l, l);
         benchmark::DoNotOptimize(spectra.inv_norm.data());
     }
     state.SetItemsProcessed(state.iterations() * day_samples);
@@ -68,7 +68,7 @@ void BM_DaySpectra(benchmark::State& state) {
 void BM_TemplateOnSharedSpectra(benchmark::State& state) {
     const std::vector<float> day = lcg_noise(day_samples, 1);
     const Correlation_plan plan = make_correlation_plan(template_samples);
-    const Day_spectra spectra = make_day_spectra(plan, day, day_samples - template_samples + 1, {});
+    const Day_spectra spectra = make_day_spectra(plan, day, day_samples - template_samples + 1, 0);
     const Template_spectrum t = make_template_spectrum(plan, day.data() + 4000000);
     Correlation_workspace work = make_workspace(plan);
     std::vector<float> values(static_cast<std::size_t>(plan.step));

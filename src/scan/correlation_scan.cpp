@@ -134,13 +134,12 @@ void prepare_channels(const Template_file& control, const Doy_time& day, const S
             continue;
         }
         channel.size = trace.size();
-        const std::vector<unsigned char> gap = gap_positions(trace, sc.l);
         for (int m : *lengths[g]) {
             const long long positions =
                 std::min<long long>(sc.l, static_cast<long long>(trace.size()) - m + 1);
             if (positions >= 1) {
                 channel.by_length.emplace(
-                    m, make_day_spectra(plans.at(m), trace, static_cast<int>(positions), gap));
+                    m, make_day_spectra(plans.at(m), trace, static_cast<int>(positions), sc.l));
             }
         }
     }
@@ -342,9 +341,6 @@ void run_scan(const Template_file& control, const Template_bank& bank, long long
                 event.templates.push_back(i);
                 const std::string key = channel_key(control, i);
                 std::set<int>& set = added[key];
-                if (set.empty() && lengths.count(key) == 0) {
-                    more += channel_gap_bytes(sc.n);
-                }
                 if (correlatable(bank, i, sc.n) && set.insert(used_length(bank, i)).second) {
                     more += channel_length_bytes(sc.n, used_length(bank, i));
                 }

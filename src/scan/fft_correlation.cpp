@@ -136,7 +136,7 @@ long long day_spectra_bytes(int m, long long positions) {
 }
 
 Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
-                             int positions, const std::vector<unsigned char>& gap) {
+                             int positions, long long l) {
     Day_spectra day;
     day.positions = positions;
     day.blocks = (positions + plan.step - 1) / plan.step;
@@ -164,7 +164,7 @@ Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<flo
             float* inv_norm = day.inv_norm.data() + first;
             window_norms(scaled.data(), m, 0, count, inv_norm);
             for (int q = 0; q < count; ++q) {
-                if (first + q < static_cast<long long>(gap.size()) && gap[first + q]) {
+                if (is_gap_position(trace.data(), size, first + q, l)) {
                     inv_norm[q] = -inv_norm[q];
                 }
             }

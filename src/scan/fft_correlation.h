@@ -66,13 +66,21 @@ inline bool is_gap(const Day_spectra& day, int q) {
     return std::signbit(day.inv_norm[static_cast<std::size_t>(q)]);
 }
 
+// True when position p of day (size samples) is a gap position for a stack of l positions:
+// day[p] is exactly 0 and p is at an end of the range or next to another exact 0 (a neighbour
+// past the end of day counts as 0). An isolated zero is a sample like any other.
+inline bool is_gap_position(const float* day, long long size, long long p, long long l) {
+    return day[p] == 0.0f &&
+           (p == 0 || p == l - 1 || day[p - 1] == 0.0f || p + 1 >= size || day[p + 1] == 0.0f);
+}
+
 // Spectra and window norms of the first positions windows of trace (positions at most
-// trace.size() - m + 1, at least 1), with the gap flags of gap_positions (scan/stack) folded in.
+// trace.size() - m + 1, at least 1), with the gap flags of a stack of l positions folded in.
 // Sums are in double, per block from the block's first window; the trace is scaled by a power
 // of two first, which changes no ratio. Runs on the OpenMP threads (call it outside parallel
 // regions); the result does not depend on their number. Throws std::bad_alloc.
 Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
-                             int positions, const std::vector<unsigned char>& gap);
+                             int positions, long long l);
 
 struct Template_spectrum {
     bool flat = true;  // no variance: correlates as 0 everywhere

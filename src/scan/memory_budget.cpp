@@ -58,10 +58,6 @@ long long channel_length_bytes(long long n, int m) {
     return day_spectra_bytes(m, std::max(n - m + 1, 1LL));
 }
 
-long long channel_gap_bytes(long long n) {
-    return n;  // while the trace is prepared
-}
-
 std::string check_memory_budget(const Template_file& control, long long budget) {
     const long long n = day_samples(control);
     const int m = std::max(template_sample_count(control), 1);
@@ -79,9 +75,8 @@ std::string check_memory_budget(const Template_file& control, long long budget) 
         if (channels.empty()) {
             continue;
         }
-        const long long need =
-            scan_base_bytes(n) + static_cast<long long>(channels.size()) *
-                                     (channel_length_bytes(n, m) + channel_gap_bytes(n));
+        const long long need = scan_base_bytes(n) +
+                               static_cast<long long>(channels.size()) * channel_length_bytes(n, m);
         if (need > budget) {
             return "Error: the memory budget of " + std::to_string(budget / mib) +
                    " MB is too small for event #" + std::to_string(k) + " (" +

@@ -16,10 +16,8 @@ long long memory_budget_bytes(std::string& problem);
 long long scan_base_bytes(long long n);
 
 // Bytes one station channel holds through a scanned day for templates of m samples: the block
-// spectra and window norms of that length. The gap flags of the channel come on top
-// (channel_gap_bytes, once per channel).
+// spectra and window norms (with the gap flags) of that length.
 long long channel_length_bytes(long long n, int m);
-long long channel_gap_bytes(long long n);
 
 // Checks that the budget holds the scan of every event alone, counting each of its station
 // channels at the full template length. Returns "" when it does, else one line beginning

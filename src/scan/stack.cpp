@@ -12,7 +12,7 @@ std::vector<float> correlate(const std::vector<float>& day, const std::vector<fl
     }
     l = std::min(l, n - m_used + 1);
     const Correlation_plan plan = make_correlation_plan(m_used);
-    const Day_spectra spectra = make_day_spectra(plan, day, l, {});
+    const Day_spectra spectra = make_day_spectra(plan, day, l, 0);
     const Template_spectrum t = make_template_spectrum(plan, templ.data());
     Correlation_workspace work = make_workspace(plan);
     std::vector<float> result(static_cast<std::size_t>(l));
@@ -28,12 +28,7 @@ std::vector<unsigned char> gap_positions(const std::vector<float>& day, int l) {
     const int end = static_cast<int>(std::min<long long>(l, day_size));
     std::vector<unsigned char> gap(static_cast<std::size_t>(std::max(end, 0)), 0);
     for (int p = 0; p < end; ++p) {
-        if (day[p] == 0.0f) {
-            // Runs of zeros are gaps in the data; an isolated zero is a sample like any other.
-            // A neighbour past the end of the day trace counts as a gap.
-            gap[p] = p == 0 || p == l - 1 || day[p - 1] == 0.0f || p + 1 >= day_size ||
-                     day[p + 1] == 0.0f;
-        }
+        gap[p] = is_gap_position(day.data(), day_size, p, l);
     }
     return gap;
 }
