@@ -278,7 +278,7 @@ void scan_day(const Template_file& control, const Template_bank& bank, const Sca
             const Channel_day& channel = channels.at(channel_key(control, i));
             add_correlation(plans.at(t.m), channel.by_length.at(t.m), t, bank.moveout_samples[i],
                             stack, stack_count);
-            // Template i is finished for this day.
+            // Template i is finished for this day: the one place a template-day is done.
         }
         // Positions nothing reached become 0/0 = NaN, which detection never picks.
         for (std::size_t p = 0; p < positions; ++p) {
@@ -341,8 +341,11 @@ void run_scan(const Template_file& control, const Template_bank& bank, long long
                 event.templates.push_back(i);
                 const std::string key = channel_key(control, i);
                 std::set<int>& set = added[key];
-                if (correlatable(bank, i, sc.n) && set.insert(used_length(bank, i)).second) {
-                    more += channel_length_bytes(sc.n, used_length(bank, i));
+                if (correlatable(bank, i, sc.n)) {
+                    more += template_bytes(used_length(bank, i));
+                    if (set.insert(used_length(bank, i)).second) {
+                        more += channel_length_bytes(sc.n, used_length(bank, i));
+                    }
                 }
             }
             if (!events.empty() && base + held + more > budget) {

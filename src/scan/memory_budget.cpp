@@ -58,6 +58,10 @@ long long channel_length_bytes(long long n, int m) {
     return day_spectra_bytes(m, std::max(n - m + 1, 1LL));
 }
 
+long long template_bytes(int m) {
+    return day_spectra_bytes(m, 1) - static_cast<long long>(sizeof(float));
+}
+
 std::string check_memory_budget(const Template_file& control, long long budget) {
     const long long n = day_samples(control);
     const int m = std::max(template_sample_count(control), 1);
@@ -66,17 +70,19 @@ std::string check_memory_budget(const Template_file& control, long long budget) 
                   control.location.size(), control.channel.size()});
     for (std::size_t k = 1; k <= control.event_names.size(); ++k) {
         std::set<std::string> channels;
+        long long need = 0;
         for (std::size_t i = 0; i < templates; ++i) {
             if (control.pick_event[i] == static_cast<long long>(k)) {
                 channels.insert(control.network[i] + "." + control.station[i] + "." +
                                 control.location[i] + "." + control.channel[i]);
+                need += template_bytes(m);
             }
         }
         if (channels.empty()) {
             continue;
         }
-        const long long need = scan_base_bytes(n) +
-                               static_cast<long long>(channels.size()) * channel_length_bytes(n, m);
+        need += scan_base_bytes(n) +
+                static_cast<long long>(channels.size()) * channel_length_bytes(n, m);
         if (need > budget) {
             return "Error: the memory budget of " + std::to_string(budget / mib) +
                    " MB is too small for event #" + std::to_string(k) + " (" +

@@ -19,6 +19,9 @@ long long scan_base_bytes(long long n);
 // spectra and window norms (with the gap flags) of that length.
 long long channel_length_bytes(long long n, int m);
 
+// Bytes a template of m samples holds while its batch is scanned (its spectrum).
+long long template_bytes(int m);
+
 // Checks that the budget holds the scan of every event alone, counting each of its station
 // channels at the full template length. Returns "" when it does, else one line beginning
 // "Error: " naming the first event that does not fit and the budget it would need.
