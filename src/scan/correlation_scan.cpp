@@ -146,20 +146,62 @@ void prepare_channels(const Template_file& control, const Doy_time& day, const S
     pending.clear();
 }
 
-// Correlates a template with its channel's day and adds the values into the stack, on all
-// threads: each block of positions lands on its own stack positions, and templates are added
-// one after another, so every position sums its templates in template order.
-void add_correlation(const Correlation_plan& plan, const Day_spectra& day, const Batch_template& t,
-                     int s, std::vector<float>& stack, std::vector<int>& stack_count) {
+// A template to correlate with its channel's day, and its moveout.
+struct Correlation_job {
+    const Correlation_plan* plan = nullptr;
+    const Day_spectra* day = nullptr;
+    const Template_spectrum* spectrum = nullptr;
+    int s = 0;
+};
+
+// Correlates the jobs' templates with their days, adds the values into the stack and divides
+// each position by its count. The stack is cut into chunks of positions shared out to the
+// threads; within a chunk the jobs are added one after another, so every position sums its
+// templates in template order whatever the threads. A job computes the blocks its shifted
+// chunk overlaps (a few more than a pass over the day, no wait between templates).
+void stack_event_day(const std::vector<Correlation_job>& jobs, std::vector<float>& stack,
+                     std::vector<int>& stack_count) {
+    const long long l = static_cast<long long>(std::min(stack.size(), stack_count.size()));
+    const long long chunk = 1 << 18;
+    const long long chunks = (l + chunk - 1) / chunk;
 #pragma omp parallel
     {
-        Correlation_workspace work = make_workspace(plan);
-        std::vector<float> values(static_cast<std::size_t>(plan.step));
-#pragma omp for schedule(dynamic, 16)
-        for (int b = 0; b < day.blocks; ++b) {
-            const int count = correlate_block(plan, day, t.spectrum, b, work, values.data());
-            add_block_to_stack(values.data(), day, static_cast<long long>(b) * plan.step, count, s,
-                               stack, stack_count);
+        std::map<const Correlation_plan*, std::pair<Correlation_workspace, std::vector<float>>>
+            scratch;
+#pragma omp for schedule(dynamic, 1)
+        for (long long c = 0; c < chunks; ++c) {
+            const long long q0 = c * chunk, q1 = std::min(l, q0 + chunk);
+            for (const Correlation_job& job : jobs) {
+                const long long step = job.plan->step;
+                const long long a = q0 + job.s;
+                const long long b =
+                    std::min(q1 + job.s, static_cast<long long>(job.day->positions));
+                if (job.s < 0 || a >= b) {
+                    continue;
+                }
+                auto found = scratch.find(job.plan);
+                if (found == scratch.end()) {
+                    found = scratch
+                                .emplace(job.plan, std::make_pair(make_workspace(*job.plan),
+                                                                  std::vector<float>(step)))
+                                .first;
+                }
+                Correlation_workspace& work = found->second.first;
+                std::vector<float>& values = found->second.second;
+                for (long long block = a / step; block * step < b; ++block) {
+                    const long long first = block * step;
+                    const int count = correlate_block(*job.plan, *job.day, *job.spectrum,
+                                                      static_cast<int>(block), work, values.data());
+                    const long long from = std::max(a, first);
+                    const long long to = std::min(b, first + count);
+                    add_block_to_stack(values.data() + (from - first), *job.day, from,
+                                       static_cast<int>(to - from), job.s, stack, stack_count);
+                }
+            }
+            // Positions nothing reached become 0/0 = NaN, which detection never picks.
+            for (long long p = q0; p < q1; ++p) {
+                stack[p] = stack[p] / static_cast<float>(stack_count[p]);
+            }
         }
     }
 }
@@ -265,6 +307,7 @@ void scan_day(const Template_file& control, const Template_bank& bank, const Sca
         std::vector<float> stack(positions, 0.0f);
         std::vector<int> stack_count(positions, 0);
         std::string text;
+        std::vector<Correlation_job> jobs;
         for (std::size_t i : event.templates) {
             const auto said = before.find({e, i});
             if (said == before.end()) {
@@ -276,14 +319,12 @@ void scan_day(const Template_file& control, const Template_bank& bank, const Sca
             }
             const Batch_template& t = templates.at(i);
             const Channel_day& channel = channels.at(channel_key(control, i));
-            add_correlation(plans.at(t.m), channel.by_length.at(t.m), t, bank.moveout_samples[i],
-                            stack, stack_count);
-            // Template i is finished for this day: the one place a template-day is done.
+            jobs.push_back(
+                {&plans.at(t.m), &channel.by_length.at(t.m), &t.spectrum, bank.moveout_samples[i]});
         }
-        // Positions nothing reached become 0/0 = NaN, which detection never picks.
-        for (std::size_t p = 0; p < positions; ++p) {
-            stack[p] = stack[p] / static_cast<float>(stack_count[p]);
-        }
+        stack_event_day(jobs, stack, stack_count);
+        // The event's templates are finished for this day: the one place where its template-days
+        // are done (one per job).
         std::ostringstream detection_text;
         const Detection found = detect(stack, sc.w, control.mad_multiple, detection_text);
         put_text(event.output, text + detection_text.str());
