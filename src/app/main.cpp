@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "app/hello_world.h"
@@ -54,8 +55,16 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const Template_bank bank = create_templates(control, budget);
-    run_scan(control, bank, budget);
+    try {
+        const Template_bank bank = create_templates(control, budget);
+        run_scan(control, bank, budget);
+    } catch (const std::bad_alloc&) {
+        std::cout << std::flush;
+        std::cout << "\nError: out of memory; a smaller VEMLO_MEMORY_MB scans fewer events at "
+                     "once"
+                  << std::endl;
+        return 1;
+    }
 
     // Wall-clock time: processor time would count every thread of a parallel run.
     const auto end = std::chrono::steady_clock::now();

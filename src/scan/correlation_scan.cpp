@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <exception>
 #include <iostream>
 #include <map>
+#include <new>
 #include <set>
 #include <sstream>
 #include <string>
@@ -117,12 +119,24 @@ void prepare_channels(const Template_file& control, const Doy_time& day, const S
                       const std::map<int, Correlation_plan>& plans) {
     const int count = static_cast<int>(pending.size());
     std::vector<std::vector<float>> traces(pending.size());
+    // An exception must not leave a parallel region: the first is kept and thrown afterwards.
+    std::exception_ptr failure;
 #pragma omp parallel for schedule(dynamic, 1)
     for (int g = 0; g < count; ++g) {
-        std::ostringstream text;
-        traces[g] = condition_window(std::move(pending[g].decoded), day.year, day.doy, 0.0f, sc.n,
-                                     control, text);
-        pending[g].channel->conditioning_text = text.str();
+        try {
+            std::ostringstream text;
+            traces[g] = condition_window(std::move(pending[g].decoded), day.year, day.doy, 0.0f,
+                                         sc.n, control, text);
+            pending[g].channel->conditioning_text = text.str();
+        } catch (...) {
+#pragma omp critical
+            if (!failure) {
+                failure = std::current_exception();
+            }
+        }
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
     for (int g = 0; g < count; ++g) {
         Channel_day& channel = *pending[g].channel;
@@ -164,6 +178,7 @@ void stack_event_day(const std::vector<Correlation_job>& jobs, std::vector<float
     const long long l = static_cast<long long>(std::min(stack.size(), stack_count.size()));
     const long long chunk = 1 << 18;
     const long long chunks = (l + chunk - 1) / chunk;
+    bool out_of_memory = false;  // an exception must not leave the parallel region
 #pragma omp parallel
     {
         std::map<const Correlation_plan*, std::pair<Correlation_workspace, std::vector<float>>>
@@ -171,6 +186,19 @@ void stack_event_day(const std::vector<Correlation_job>& jobs, std::vector<float
 #pragma omp for schedule(dynamic, 1)
         for (long long c = 0; c < chunks; ++c) {
             const long long q0 = c * chunk, q1 = std::min(l, q0 + chunk);
+            try {
+                for (const Correlation_job& job : jobs) {
+                    if (scratch.count(job.plan) == 0) {
+                        scratch.emplace(job.plan,
+                                        std::make_pair(make_workspace(*job.plan),
+                                                       std::vector<float>(job.plan->step)));
+                    }
+                }
+            } catch (const std::bad_alloc&) {
+#pragma omp atomic write
+                out_of_memory = true;
+                continue;
+            }
             for (const Correlation_job& job : jobs) {
                 const long long step = job.plan->step;
                 const long long a = q0 + job.s;
@@ -179,13 +207,7 @@ void stack_event_day(const std::vector<Correlation_job>& jobs, std::vector<float
                 if (job.s < 0 || a >= b) {
                     continue;
                 }
-                auto found = scratch.find(job.plan);
-                if (found == scratch.end()) {
-                    found = scratch
-                                .emplace(job.plan, std::make_pair(make_workspace(*job.plan),
-                                                                  std::vector<float>(step)))
-                                .first;
-                }
+                const auto found = scratch.find(job.plan);
                 Correlation_workspace& work = found->second.first;
                 std::vector<float>& values = found->second.second;
                 for (long long block = a / step; block * step < b; ++block) {
@@ -203,6 +225,9 @@ void stack_event_day(const std::vector<Correlation_job>& jobs, std::vector<float
                 stack[p] = stack[p] / static_cast<float>(stack_count[p]);
             }
         }
+    }
+    if (out_of_memory) {
+        throw std::bad_alloc();
     }
 }
 

@@ -145,12 +145,26 @@ Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<flo
     const float scale = trace_scale(trace);
     const long long size = static_cast<long long>(trace.size());
     const int nfft = plan.nfft, m = plan.m, blocks = day.blocks;
+    // An exception must not leave a parallel region: a thread that cannot get its buffers
+    // skips its blocks, and the failure is thrown once the region is done.
+    bool out_of_memory = false;
 #pragma omp parallel
     {
-        Real_buffer block = real_buffer(static_cast<std::size_t>(nfft));
-        std::vector<float> scaled(static_cast<std::size_t>(plan.step + m - 1));
+        Real_buffer block;
+        std::vector<float> scaled;
 #pragma omp for schedule(dynamic, 16)
         for (int b = 0; b < blocks; ++b) {
+            if (!block) {
+                try {
+                    block = real_buffer(static_cast<std::size_t>(nfft));
+                    scaled.resize(static_cast<std::size_t>(plan.step + m - 1));
+                } catch (const std::bad_alloc&) {
+                    block.reset();
+#pragma omp atomic write
+                    out_of_memory = true;
+                    continue;
+                }
+            }
             const long long first = static_cast<long long>(b) * plan.step;
             for (int j = 0; j < nfft; ++j) {
                 block[j] = first + j < size ? trace[first + j] * scale : 0.0f;
@@ -169,6 +183,9 @@ Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<flo
                 }
             }
         }
+    }
+    if (out_of_memory) {
+        throw std::bad_alloc();
     }
     return day;
 }
