@@ -237,7 +237,7 @@ void scan_day(const Template_file& control, const Template_bank& bank, const Sca
               const Doy_time& day, std::vector<Batch_event>& events,
               const std::map<std::size_t, Batch_template>& templates,
               const std::map<std::string, std::set<int>>& lengths,
-              const std::map<int, Correlation_plan>& plans) {
+              const std::map<int, Correlation_plan>& plans, std::size_t group) {
     std::map<std::string, Channel_day> channels;
     // Every fetch a scan template by template makes is made here in the same order: the first of
     // each channel, and again for a channel whose day file was not found before. The days read
@@ -251,7 +251,6 @@ void scan_day(const Template_file& control, const Template_bank& bank, const Sca
     std::vector<Fetch> fetches;
     std::vector<Pending_channel> pending;
     std::vector<const std::set<int>*> pending_lengths;
-    const std::size_t group = static_cast<std::size_t>(std::max(omp_get_max_threads(), 1));
     for (std::size_t e = 0; e < events.size(); ++e) {
         for (std::size_t i : events[e].templates) {
             if (is_not_found(bank.waveforms[i])) {
@@ -387,7 +386,13 @@ void run_scan(const Template_file& control, const Template_bank& bank, long long
         }
     }
 
-    const long long base = scan_base_bytes(sc.n);
+    // Traces are conditioned a few at a time, one per thread, as far as half of what the budget
+    // leaves beyond one of them allows; the batches take the rest.
+    const long long conditioning = conditioning_bytes(sc.n);
+    const long long spare = std::max(budget - scan_base_bytes(sc.n), 0LL) / 2;
+    const std::size_t group = static_cast<std::size_t>(
+        std::max(1LL, std::min<long long>(omp_get_max_threads(), 1 + spare / conditioning)));
+    const long long base = scan_base_bytes(sc.n) + static_cast<long long>(group - 1) * conditioning;
     std::size_t next = 1;
     while (next <= n_events) {
         // The batch: the following events, as many as the budget holds (at least one).
@@ -440,8 +445,8 @@ void run_scan(const Template_file& control, const Template_bank& bank, long long
         }
         for (long long day_epoch = static_cast<long long>(first_day);
              static_cast<double>(day_epoch) <= last_day; day_epoch += 86400) {
-            scan_day(control, bank, sc, epoch_to_time(day_epoch), events, templates, lengths,
-                     plans);
+            scan_day(control, bank, sc, epoch_to_time(day_epoch), events, templates, lengths, plans,
+                     group);
         }
         for (Batch_event& event : events) {
             release_output(event.output);

@@ -48,10 +48,13 @@ long long memory_budget_bytes(std::string& problem) {
 }
 
 long long scan_base_bytes(long long n) {
-    // Stack, counts and MAD copy; a decoded day, its interpolated copy and the band-pass's
-    // working copies while a trace is conditioned; 64 MiB for the program, libraries and the
-    // per-thread FFT buffers.
-    return 3 * n * 4 + 5 * n * 4 + 64 * mib;
+    // Stack, counts and the MAD's gathered values (a stack's worth at most); the conditioning
+    // of one trace; 64 MiB for the program, libraries and the per-thread FFT buffers.
+    return 3 * n * 4 + conditioning_bytes(n) + 64 * mib;
+}
+
+long long conditioning_bytes(long long n) {
+    return std::max(5 * n * 4, 1LL);
 }
 
 long long channel_length_bytes(long long n, int m) {
