@@ -48,13 +48,14 @@ long long memory_budget_bytes(std::string& problem) {
 }
 
 long long scan_base_bytes(long long n) {
-    // Stack, counts and the MAD's gathered values (a stack's worth at most); the conditioning
+    // The traces are conditioned before the stacks of the day are made: the larger of an
+    // event-day's stack, counts and MAD selection (a stack's worth at most) and the conditioning
     // of one trace; 64 MiB for the program, libraries and the per-thread FFT buffers.
-    return 3 * n * 4 + conditioning_bytes(n) + 64 * mib;
+    return std::max(3 * n * 4, conditioning_bytes(n)) + 64 * mib;
 }
 
 long long conditioning_bytes(long long n) {
-    return std::max(5 * n * 4, 1LL);
+    return std::max(3 * n * 4, 1LL);
 }
 
 long long channel_length_bytes(long long n, int m) {

@@ -10,13 +10,13 @@
 // variable is set to anything but a whole number from 1 to 2^30.
 long long memory_budget_bytes(std::string& problem);
 
-// Bytes the scan takes whatever the batch: one event-day's stack, counts and MAD selection,
-// the conditioning of one day trace, the FFT scratch buffers and the program itself. n is the
-// number of samples of a day trace.
+// Bytes the scan takes whatever the batch: one event-day's stack, counts and MAD selection or
+// the conditioning of one day trace (not at the same time), the FFT scratch buffers and the
+// program itself. n is the number of samples of a day trace.
 long long scan_base_bytes(long long n);
 
-// Bytes of the conditioning of one day trace of n samples: the decoded day, its interpolated
-// copy and the band-pass's working copies. The scan conditions further traces at the same time
+// Bytes of the conditioning of one day trace of n samples: the reader's block, the decoded day
+// and its interpolated copy, which the band-pass filters in place. The scan conditions further traces at the same time
 // only when the budget holds them.
 long long conditioning_bytes(long long n);
 
