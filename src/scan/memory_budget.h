@@ -16,8 +16,8 @@ long long memory_budget_bytes(std::string& problem);
 long long scan_base_bytes(long long n);
 
 // Bytes of the conditioning of one day trace of n samples: the reader's block, the decoded day
-// and its interpolated copy, which the band-pass filters in place. The scan conditions further traces at the same time
-// only when the budget holds them.
+// and its interpolated copy, which the band-pass filters in place. The scan conditions further
+// traces at the same time only when the budget holds them.
 long long conditioning_bytes(long long n);
 
 // Bytes one station channel holds through a scanned day for templates of m samples: the block
