@@ -1,5 +1,9 @@
-// Cost of the two day-length steps of an event-day: one correlation and the MAD of the stack.
+// Cost of the day-length steps of an event-day: the correlation (the image library's, as the
+// scan did it before, and the FFT one: the day's spectra once, then each template) and the MAD
+// of the stack.
 #include <benchmark/benchmark.h>
+
+#include <opencv2/imgproc.hpp>
 
 #include <cstdint>
 #include <vector>
@@ -34,6 +38,49 @@ void BM_CorrelateDay(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * day_samples);
 }
 
+void BM_ImageLibraryCorrelateDay(benchmark::State& state) {
+    const std::vector<float> day = lcg_noise(day_samples, 1);
+    const std::vector<float> templ(day.begin() + 4000000, day.begin() + 4000000 + template_samples);
+    const cv::Mat day_image(1, day_samples, CV_32F, const_cast<float*>(day.data()));
+    const cv::Mat templ_image(1, template_samples, CV_32F, const_cast<float*>(templ.data()));
+    for (auto _ : state) {
+        cv::Mat result;
+        cv::matchTemplate(day_image, templ_image, result, cv::TM_CCOEFF_NORMED);
+        benchmark::DoNotOptimize(result.data);
+    }
+    state.SetItemsProcessed(state.iterations() * day_samples);
+}
+
+// The part shared by every template of a channel-day: block spectra and window norms.
+void BM_DaySpectra(benchmark::State& state) {
+    const std::vector<float> day = lcg_noise(day_samples, 1);
+    const Correlation_plan plan = make_correlation_plan(template_samples);
+    const int l = day_samples - template_samples + 1;
+    for (auto _ : state) {
+        const Day_spectra spectra = make_day_spectra(plan, day, l, l);
+        benchmark::DoNotOptimize(spectra.inv_norm.data());
+    }
+    state.SetItemsProcessed(state.iterations() * day_samples);
+}
+
+// The part of each template: products, inverse transforms and normalization, block by block
+// (one thread).
+void BM_TemplateOnSharedSpectra(benchmark::State& state) {
+    const std::vector<float> day = lcg_noise(day_samples, 1);
+    const Correlation_plan plan = make_correlation_plan(template_samples);
+    const Day_spectra spectra = make_day_spectra(plan, day, day_samples - template_samples + 1, 0);
+    const Template_spectrum t = make_template_spectrum(plan, day.data() + 4000000);
+    Correlation_workspace work = make_workspace(plan);
+    std::vector<float> values(static_cast<std::size_t>(plan.step));
+    for (auto _ : state) {
+        for (int b = 0; b < spectra.blocks; ++b) {
+            correlate_block(plan, spectra, t, b, work, values.data());
+        }
+        benchmark::DoNotOptimize(values.data());
+    }
+    state.SetItemsProcessed(state.iterations() * day_samples);
+}
+
 void BM_MadOfDayStack(benchmark::State& state) {
     const std::vector<float> stack = lcg_noise(day_samples - template_samples + 1, 2);
     for (auto _ : state) {
@@ -45,6 +92,9 @@ void BM_MadOfDayStack(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_CorrelateDay)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImageLibraryCorrelateDay)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DaySpectra)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TemplateOnSharedSpectra)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MadOfDayStack)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "acquire/day_file.h"
 #include "acquire/mseed_reader.h"
@@ -61,18 +62,22 @@ float padded_window_end(float window_start, int64_t count, int fs) {
     return window_start + static_cast<float>((static_cast<double>(count) + spare) / fs);
 }
 
+// The conditioning of a window of a decoded day; release, when not null, is day itself, whose
+// samples are released as soon as the window has been interpolated.
+std::vector<float> condition(const Decoded_day& day, Decoded_day* release, int year, int doy,
+                             float start, int length, const Template_file& control,
+                             std::ostream& out);
+
 }  // namespace
 
-std::vector<float> get_data(int year, int doy, float start, std::string network,
-                            std::string station, std::string location, std::string channel,
-                            int length, Template_file control) {
-    const int fs = control.sample_rate;
-    if (fs <= 0 || length < 0)
-        return not_found;  // nothing sensible can be cut out
-
-    const Day_file file = find_day_file(year, doy, network, station, location, channel, control);
+Decoded_day read_day(int year, int doy, const std::string& network,
+                     const std::string& station, const std::string& location,
+                     const std::string& channel, const Template_file& control) {
+    Decoded_day day;
+    const Day_file file =
+        find_day_file(year, doy, network, station, location, channel, control);
     if (file.outcome == Day_file_outcome::not_found)
-        return not_found;
+        return day;
 
     std::string path = file.path;
     char* names[] = {path.data(), nullptr};
@@ -81,15 +86,48 @@ std::vector<float> get_data(int year, int doy, float start, std::string network,
         std::cout << "Deleting downloaded data (***NOT IMPLEMENTED***)." << std::endl;
     if (trace.wordtype == 0) {
         std::free(trace.datasamples);
-        return not_found;
+        return day;
     }
+    day.found = true;
+    day.starttime = trace.starttime;
+    day.samprate = trace.samprate;
+    day.samples = to_floats(trace, path);
+    return day;
+}
 
+std::vector<float> condition_window(const Decoded_day& day, int year, int doy, float start,
+                                    int length, const Template_file& control, std::ostream& out) {
+    return condition(day, nullptr, year, doy, start, length, control, out);
+}
+
+std::vector<float> condition_window(Decoded_day&& day, int year, int doy, float start, int length,
+                                    const Template_file& control, std::ostream& out) {
+    return condition(day, &day, year, doy, start, length, control, out);
+}
+
+std::vector<float> get_data(int year, int doy, float start, std::string network,
+                            std::string station, std::string location, std::string channel,
+                            int length, Template_file control) {
+    if (control.sample_rate <= 0 || length < 0)
+        return not_found;  // nothing sensible can be cut out
+    Decoded_day day = read_day(year, doy, network, station, location, channel, control);
+    return condition_window(std::move(day), year, doy, start, length, control, std::cout);
+}
+
+namespace {
+
+std::vector<float> condition(const Decoded_day& day, Decoded_day* release, int year, int doy,
+                             float start, int length, const Template_file& control,
+                             std::ostream& out) {
+    const int fs = control.sample_rate;
+    if (!day.found || fs <= 0 || length < 0)
+        return not_found;
+    const std::vector<float>& samples = day.samples;
     // Epoch of 00:00:00 UTC of the requested day; day numbers past the year's end roll over.
     const double day_start = time_to_epoch(year, doy, 0.0);
-    const double t0 = trace.starttime / 1000000 - day_start;
-    std::vector<float> samples = to_floats(trace, path);
+    const double t0 = day.starttime / 1000000 - day_start;
 
-    std::cout << "Interpolating...";
+    out << "Interpolating...";
     // Windows away from the day's limits are read with extra data on each side, and 200 samples
     // are cut off each padded side after filtering. Both pads are exactly those 200 samples, so
     // that the first sample returned is the one at start and the window holds length samples at
@@ -104,15 +142,16 @@ std::vector<float> get_data(int year, int doy, float start, std::string network,
     const float window_end = padded_window_end(window_start, wanted, fs);
     Sample_span covered;
     std::vector<float> result =
-        interp1(static_cast<float>(t0), static_cast<float>(trace.samprate), samples, window_start,
+        interp1(static_cast<float>(t0), static_cast<float>(day.samprate), samples, window_start,
                 window_end, static_cast<float>(fs), &covered);
     result.resize(static_cast<size_t>(wanted), 0.0f);
-    std::vector<float>().swap(samples);  // the day-long copy is not needed any more
+    if (release != nullptr)
+        std::vector<float>().swap(release->samples);  // the day-long copy is not needed any more
 
-    std::cout << "interpolated."
-              << " Bandpassing...";
+    out << "interpolated."
+        << " Bandpassing...";
     bandpass(result, control.freq_low, control.freq_high, 3, static_cast<double>(fs));
-    std::cout << "bandpassed." << std::endl;
+    out << "bandpassed." << std::endl;
 
     // Padding stays padding: the parts of the window the trace does not cover were zeros before
     // filtering and must not turn into a filter tail or rounding noise.
@@ -128,3 +167,5 @@ std::vector<float> get_data(int year, int doy, float start, std::string network,
         result.erase(result.begin(), result.begin() + std::min<size_t>(edge_pad, result.size()));
     return result;
 }
+
+}  // namespace

@@ -1,9 +1,12 @@
 #include "app/template_creation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <string>
 
 #include "acquire/create_path.h"
 #include "acquire/get_data.h"
@@ -43,7 +46,22 @@ std::vector<int32_t> compute_moveouts(const Template_file& control, float fs) {
     return moveouts;
 }
 
-Template_bank create_templates(const Template_file& control) {
+namespace {
+
+// A decoded day file, kept while later templates still cut windows from it.
+struct Cached_day {
+    Decoded_day day;
+    size_t last_use = 0;  // the last template that needs it
+};
+
+std::string day_key(const Template_file& c, size_t i) {
+    return std::to_string(c.pick_year[i]) + "\n" + std::to_string(c.pick_day[i]) + "\n" +
+           c.network[i] + "\n" + c.station[i] + "\n" + c.location[i] + "\n" + c.channel[i];
+}
+
+}  // namespace
+
+Template_bank create_templates(const Template_file& control, long long budget) {
     const float fs = static_cast<float>(control.sample_rate);
     Template_bank bank;
     bank.template_samples = template_sample_count(control);
@@ -60,14 +78,54 @@ Template_bank create_templates(const Template_file& control) {
     const size_t templates = control.pick_year.size();
     std::cout << "\n\tCreating " << templates << " template(s) for " << control.event_names.size()
               << " event(s)...\n";
+    // Each day file is read once and kept until its last template; a file that gave nothing is
+    // looked up again by the next template that needs it, as before. A quarter of the budget
+    // bounds the days kept (at 4 bytes a sample of a day at the run's rate); past it the oldest
+    // is dropped and read again if needed.
+    std::map<std::string, size_t> last_use;
+    for (size_t i = 0; i < templates; ++i) {
+        last_use[day_key(control, i)] = i;
+    }
+    const long long day_bytes = std::max(4LL * control.sample_rate * 86400, 1LL);
+    const size_t most_kept = static_cast<size_t>(std::max(budget / 4 / day_bytes, 1LL));
+    std::map<std::string, Cached_day> kept;
+    std::vector<std::string> kept_order;
     bank.waveforms.reserve(templates);
     for (size_t i = 0; i < templates; ++i) {
         std::cout << "Template #" << i + 1 << "\n";
         const float start = static_cast<float>(control.pick_seconds[i]);
-        bank.waveforms.push_back(get_data(control.pick_year[i], control.pick_day[i], start,
-                                          control.network[i], control.station[i],
-                                          control.location[i], control.channel[i],
-                                          bank.template_samples, control));
+        const std::string key = day_key(control, i);
+        if (control.sample_rate <= 0 || bank.template_samples < 0) {
+            bank.waveforms.push_back({not_found_sentinel});  // nothing sensible can be cut out
+        } else {
+            auto found = kept.find(key);
+            if (found == kept.end()) {
+                Decoded_day day =
+                    read_day(control.pick_year[i], control.pick_day[i], control.network[i],
+                             control.station[i], control.location[i], control.channel[i], control);
+                if (day.found && last_use[key] > i) {
+                    if (kept.size() >= most_kept) {
+                        kept.erase(kept_order.front());
+                        kept_order.erase(kept_order.begin());
+                    }
+                    kept_order.push_back(key);
+                    found = kept.emplace(key, Cached_day{std::move(day), last_use[key]}).first;
+                } else {
+                    bank.waveforms.push_back(
+                        condition_window(std::move(day), control.pick_year[i], control.pick_day[i],
+                                         start, bank.template_samples, control, std::cout));
+                }
+            }
+            if (found != kept.end()) {
+                bank.waveforms.push_back(
+                    condition_window(found->second.day, control.pick_year[i], control.pick_day[i],
+                                     start, bank.template_samples, control, std::cout));
+                if (found->second.last_use == i) {
+                    kept_order.erase(std::find(kept_order.begin(), kept_order.end(), key));
+                    kept.erase(found);
+                }
+            }
+        }
         if (is_not_found(bank.waveforms.back())) {
             std::cout << "Data was not found for template #" << i + 1 << " ("
                       << control.pick_year[i] << " " << control.pick_day[i] << " " << start << " "

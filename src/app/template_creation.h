@@ -11,5 +11,7 @@
 std::vector<int32_t> compute_moveouts(const Template_file& control, float fs);
 
 // Creates output_dir, empties every event's results file, computes the moveouts and fetches
-// every template window with get_data, printing the creation and per-template lines.
-Template_bank create_templates(const Template_file& control);
+// every template window as get_data would, printing the creation and per-template lines. Each
+// day file is read once while a quarter of budget (bytes) holds the decoded days that later
+// templates still need. Templates without data get the not-found vector; never fails otherwise.
+Template_bank create_templates(const Template_file& control, long long budget);

@@ -4,14 +4,29 @@
 #include <vector>
 
 #include "control/template_file.h"
+#include "scan/fft_correlation.h"
 #include "scan/template_bank.h"
 
 // Correlates templ (its first m_used samples) with day by the normalized correlation
-// coefficient and returns the first l values: value p belongs to the template's first sample at
-// day sample p. m_used must be at least 1 and at most day.size(); l at most
+// coefficient (see scan/fft_correlation.h) and returns the first l values: value p belongs to
+// the template's first sample at day sample p. Returns an empty vector unless m_used is at
+// least 1 and at most day.size() and templ.size(), and l at least 1; l is held to
 // day.size() - m_used + 1.
 std::vector<float> correlate(const std::vector<float>& day, const std::vector<float>& templ,
                              int m_used, int l);
+
+// Gap flags of the first min(l, day.size()) positions of day, for a stack of l positions:
+// position p is a gap when day[p] is exactly 0 and p is at an end of the range or next to
+// another exact 0 (a neighbour past the end of day counts as 0).
+std::vector<unsigned char> gap_positions(const std::vector<float>& day, int l);
+
+// Adds values[0..count), the correlation values of positions first.., of a template with
+// moveout s into stack position p - s for every such p from s on that is not a gap (gap holds
+// the flags of gap_positions; positions past it are not added), counting each addition in
+// stack_count.
+void add_span_to_stack(const float* values, long long first, long long count,
+                       const std::vector<unsigned char>& gap, int s, std::vector<float>& stack,
+                       std::vector<int>& stack_count);
 
 // Adds correlation value p of a template with moveout s into stack position p - s for every p
 // from s to l - 1 that is not a gap position of day (day[p] exactly 0 and p at an end of the
@@ -19,5 +34,13 @@ std::vector<float> correlate(const std::vector<float>& day, const std::vector<fl
 void add_to_stack(const std::vector<float>& correlation, const std::vector<float>& day, int s,
                   std::vector<float>& stack, std::vector<int>& stack_count);
 
-// The whole scan: banner, events, days, templates, detection and results, on standard output.
-void run_scan(const Template_file& control, const Template_bank& bank);
+// As add_span_to_stack for the count values of block positions first.. of day, whose gap flags
+// day carries (positions past day.positions are not added).
+void add_block_to_stack(const float* values, const Day_spectra& day, long long first, int count,
+                        int s, std::vector<float>& stack, std::vector<int>& stack_count);
+
+// The whole scan: banner, events, days, templates, detection and results, on standard output,
+// in batches of events whose day data fit in budget bytes (see scan/memory_budget.h); a batch
+// holds at least one event. The console text and results files do not depend on the budget or
+// on the number of threads. Throws std::bad_alloc when memory runs out.
+void run_scan(const Template_file& control, const Template_bank& bank, long long budget);

@@ -32,9 +32,17 @@ std::string format_result_line(int year, int doy, float fs, int p, float stack_v
     return os.str();
 }
 
-bool append_results(const std::string& file_name, int year, int doy, float fs,
-                    const std::vector<int>& matches, const std::vector<float>& stack,
-                    const std::vector<int>& stack_count, float mad_value, std::ostream& out) {
+std::string format_result_lines(int year, int doy, float fs, const std::vector<int>& matches,
+                                const std::vector<float>& stack,
+                                const std::vector<int>& stack_count, float mad_value) {
+    std::ostringstream os;
+    for (int p : matches) {
+        write_line(os, year, doy, fs, p, stack[p], mad_value, stack_count[p]);
+    }
+    return os.str();
+}
+
+bool append_lines(const std::string& file_name, const std::string& lines, std::ostream& out) {
     out << "\nWriting results to file...";
     std::ofstream file(file_name, std::ios::out | std::ios::app);
     if (!file.is_open()) {
@@ -42,9 +50,7 @@ bool append_results(const std::string& file_name, int year, int doy, float fs,
         out << "done.\n";
         return false;
     }
-    for (int p : matches) {
-        write_line(file, year, doy, fs, p, stack[p], mad_value, stack_count[p]);
-    }
+    file << lines;
     // Buffered lines reach the file only on close: a full disk or an I/O error shows up here.
     file.close();
     const bool written = !file.fail();
@@ -53,4 +59,11 @@ bool append_results(const std::string& file_name, int year, int doy, float fs,
     }
     out << "done.\n";
     return written;
+}
+
+bool append_results(const std::string& file_name, int year, int doy, float fs,
+                    const std::vector<int>& matches, const std::vector<float>& stack,
+                    const std::vector<int>& stack_count, float mad_value, std::ostream& out) {
+    return append_lines(
+        file_name, format_result_lines(year, doy, fs, matches, stack, stack_count, mad_value), out);
 }

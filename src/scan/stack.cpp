@@ -1,34 +1,8 @@
 // Correlation of one template with one day, and its shifted addition into the event-day stack.
 #include <algorithm>
-#include <cfloat>
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "scan/correlation_scan.h"
-
-namespace {
-
-// Correlation positions computed per call of the image library.
-constexpr int block_positions = 1 << 18;
-
-// The image library answers a template without variance with 1 at every position; such a
-// template has no shape to match, so it is given a correlation of 0 everywhere instead. The
-// variance bound is the one the library applies to decide that.
-bool has_no_variance(const float* t, int m) {
-    double sum = 0.0;
-    for (int i = 0; i < m; ++i) {
-        sum += t[i];
-    }
-    const double mean = sum / m;
-    double squares = 0.0;
-    for (int i = 0; i < m; ++i) {
-        const double d = t[i] - mean;
-        squares += d * d;
-    }
-    return squares / m < DBL_EPSILON;
-}
-
-}  // namespace
+#include "scan/fft_correlation.h"
 
 std::vector<float> correlate(const std::vector<float>& day, const std::vector<float>& templ,
                              int m_used, int l) {
@@ -36,53 +10,67 @@ std::vector<float> correlate(const std::vector<float>& day, const std::vector<fl
     if (m_used < 1 || m_used > n || m_used > static_cast<int>(templ.size()) || l < 1) {
         return {};
     }
-    const int full = n - m_used + 1;
-    l = std::min(l, full);
-    if (has_no_variance(templ.data(), m_used)) {
-        return std::vector<float>(l, 0.0f);
-    }
-    // The matrices wrap the existing buffers, and the result matrix has the size and type the
-    // library asks for, so it writes straight into the vector. The day is taken in blocks of
-    // positions: the library's integral images of one whole-day call would take about eight
-    // day-length float arrays. Each value depends only on its own window, so blocking changes
-    // the memory taken, not the values (beyond rounding).
-    std::vector<float> result(l);
-    const cv::Mat templ_image(1, m_used, CV_32F, const_cast<float*>(templ.data()));
-    for (int first = 0; first < l; first += block_positions) {
-        const int count = std::min(block_positions, l - first);
-        const cv::Mat day_image(1, count + m_used - 1, CV_32F,
-                                const_cast<float*>(day.data()) + first);
-        float* out = result.data() + first;
-        cv::Mat result_image(1, count, CV_32F, out);
-        cv::matchTemplate(day_image, templ_image, result_image, cv::TM_CCOEFF_NORMED);
-        if (result_image.data != reinterpret_cast<uchar*>(out)) {
-            // Not expected; keeps the values right should the library ever reallocate.
-            result_image.copyTo(cv::Mat(1, count, CV_32F, out));
-        }
+    l = std::min(l, n - m_used + 1);
+    const Correlation_plan plan = make_correlation_plan(m_used);
+    const Day_spectra spectra = make_day_spectra(plan, day, l, 0);
+    const Template_spectrum t = make_template_spectrum(plan, templ.data());
+    Correlation_workspace work = make_workspace(plan);
+    std::vector<float> result(static_cast<std::size_t>(l));
+    for (int b = 0; b < spectra.blocks; ++b) {
+        correlate_block(plan, spectra, t, b, work,
+                        result.data() + static_cast<std::size_t>(b) * plan.step);
     }
     return result;
 }
 
-void add_to_stack(const std::vector<float>& correlation, const std::vector<float>& day, int s,
-                  std::vector<float>& stack, std::vector<int>& stack_count) {
-    const long long l = static_cast<long long>(stack.size());
+std::vector<unsigned char> gap_positions(const std::vector<float>& day, int l) {
     const long long day_size = static_cast<long long>(day.size());
+    const int end = static_cast<int>(std::min<long long>(l, day_size));
+    std::vector<unsigned char> gap(static_cast<std::size_t>(std::max(end, 0)), 0);
+    for (int p = 0; p < end; ++p) {
+        gap[p] = is_gap_position(day.data(), day_size, p, l);
+    }
+    return gap;
+}
+
+void add_span_to_stack(const float* values, long long first, long long count,
+                       const std::vector<unsigned char>& gap, int s, std::vector<float>& stack,
+                       std::vector<int>& stack_count) {
     if (s < 0) {
         return;
     }
-    const long long end = std::min({l, static_cast<long long>(correlation.size()), day_size,
+    const long long begin = std::max(first, static_cast<long long>(s));
+    const long long end = std::min({first + count, static_cast<long long>(gap.size()),
+                                    static_cast<long long>(stack.size()) + s,
                                     static_cast<long long>(stack_count.size()) + s});
-    for (long long p = s; p < end; ++p) {
-        if (day[p] == 0.0f) {
-            // Runs of zeros are gaps in the data; an isolated zero is a sample like any other.
-            // A neighbour past the end of the day trace counts as a gap.
-            const bool gap = p == 0 || p == l - 1 || day[p - 1] == 0.0f || p + 1 >= day_size ||
-                             day[p + 1] == 0.0f;
-            if (gap) {
-                continue;
-            }
+    for (long long p = begin; p < end; ++p) {
+        if (!gap[p]) {
+            stack[p - s] += values[p - first];
+            stack_count[p - s] += 1;
         }
-        stack[p - s] += correlation[p];
-        stack_count[p - s] += 1;
+    }
+}
+
+void add_to_stack(const std::vector<float>& correlation, const std::vector<float>& day, int s,
+                  std::vector<float>& stack, std::vector<int>& stack_count) {
+    const std::vector<unsigned char> gap = gap_positions(day, static_cast<int>(stack.size()));
+    add_span_to_stack(correlation.data(), 0, static_cast<long long>(correlation.size()), gap, s,
+                      stack, stack_count);
+}
+
+void add_block_to_stack(const float* values, const Day_spectra& day, long long first, int count,
+                        int s, std::vector<float>& stack, std::vector<int>& stack_count) {
+    if (s < 0) {
+        return;
+    }
+    const long long begin = std::max(first, static_cast<long long>(s));
+    const long long end = std::min({first + count, static_cast<long long>(day.positions),
+                                    static_cast<long long>(stack.size()) + s,
+                                    static_cast<long long>(stack_count.size()) + s});
+    for (long long p = begin; p < end; ++p) {
+        if (!is_gap(day, static_cast<int>(p))) {
+            stack[p - s] += values[p - first];
+            stack_count[p - s] += 1;
+        }
     }
 }

@@ -1,5 +1,6 @@
 // A whole run on a small synthetic archive at 10 samples per second: console output, results
-// files, and detections checked against known truth and an independent stack computation.
+// files, and detections checked against known truth and an independent stack computation; the
+// same run on 1, 2 and 4 threads and in several batches; memory budgets that do not do.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "acquire/get_data.h"
 #include "control/template_file.h"
+#include "scan/memory_budget.h"
 #include "support/mseed_writer.h"
 #include "support/temp_dir.h"
 
@@ -55,7 +57,7 @@ const char* control_text =
     "mad multiple\n8\n\nrate\n10\n\nreserved\n0\n\narchive\narchive\n\nreserved\n\n\n"
     "reserved\n0\n\ndownload keep\n0 1\n\ntemplates\n"
     "quake\n2013 45 3600 XX S1 00 HHZ 0\n2013 45 3601.5 XX S2 00 HHZ 0\n"
-    "2013 45 3603 XX S3 00 HHZ 0\n\nquake\n2013 45 3601.5 XX S2 00 HHZ 0\n\n"
+    "2013 45 3603 XX S3 00 HHZ 0\n\nquake\n2013 45 3601.5 XX S2 00 HHN 0\n\n"
     "ghost\n2013 45 3600 XX S9 00 HHZ 0\n";
 
 // Normalized correlation coefficient of templ at every placement in day, in double.
@@ -92,12 +94,12 @@ Event_day reference_stack(const Template_file& c, const std::vector<std::pair<in
     Event_day ed{std::vector<double>(n - m + 1), std::vector<int>(n - m + 1)};
     const int l = n - m + 1;
     for (const auto& [i, s] : templates) {
-        std::vector<float>& day = days[c.station[i] + std::to_string(doy)];
+        std::vector<float>& day = days[c.station[i] + c.channel[i] + std::to_string(doy)];
         if (day.empty())
-            day = get_data(2013, doy, 0.0f, "XX", c.station[i], "00", "HHZ", n, c);
-        const std::vector<double> cc = correlation(
-            day,
-            get_data(2013, 45, float(c.pick_seconds[i]), "XX", c.station[i], "00", "HHZ", m, c));
+            day = get_data(2013, doy, 0.0f, "XX", c.station[i], "00", c.channel[i], n, c);
+        const std::vector<double> cc =
+            correlation(day, get_data(2013, 45, float(c.pick_seconds[i]), "XX", c.station[i], "00",
+                                      c.channel[i], m, c));
         for (int p = s; p < l; ++p) {
             if (day[p] == 0 && (p == 0 || p == l - 1 || day[p - 1] == 0 || day[p + 1] == 0))
                 continue;
@@ -127,9 +129,17 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
         const std::string folder = dir.path + "/archive/" + s.code + "/2013";
         ASSERT_EQ(run_program({"mkdir", "-p", folder, dir.path + "/out"}).status, 0);
         for (int doy : {45, 46}) {
-            const Mseed_series series{"XX", s.code, "00", "HHZ", fs, day_start_us(2013, doy), 8192};
-            write_mseed_int(folder + "/" + s.code + ".XX.00.HHZ.2013.0" + std::to_string(doy),
-                            series, day_counts(s, doy, seed++));
+            const std::vector<int32_t> counts = day_counts(s, doy, seed++);
+            // S2 records the same on a second channel, which only the second event uses.
+            for (const std::string channel : {"HHZ", "HHN"}) {
+                if (channel == "HHN" && s.code != "S2")
+                    continue;
+                const Mseed_series series{"XX", s.code, "00", channel, fs, day_start_us(2013, doy),
+                                          8192};
+                write_mseed_int(
+                    folder + "/" + s.code + ".XX.00." + channel + ".2013.0" + std::to_string(doy),
+                    series, counts);
+            }
         }
     }
     write_file(dir.path + "/control.txt", control_text);
@@ -192,5 +202,54 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
         EXPECT_EQ(lines[k][3], counts[k]);
         EXPECT_EQ(ref.count[p], counts[k]);
         EXPECT_NEAR(std::stod(thresholds[2 * event + doy - 45]), 8 * ref.mad, 1e-4);
+    }
+
+    // Each day file is read once by template creation (if a template needs it) and once per
+    // scanned day.
+    for (const char* file : {"S1/2013/S1.XX.00.HHZ.2013.045", "S2/2013/S2.XX.00.HHN.2013.046"})
+        EXPECT_EQ(values_after(run.err, file, '\n').size(),
+                  std::string(file).back() == '5' ? 2u : 1u)
+            << file;
+    EXPECT_EQ(values_after(run.err, "Reading: ", '\n').size(), 12u);
+
+    // The same bytes on 1, 2 and 4 threads, and with a budget that holds event 1 but not event 2
+    // with it.
+    const long long mib = 1 << 20;
+    const long long event_1 =
+        scan_base_bytes(n) + 3 * (channel_length_bytes(n, m) + template_bytes(m));
+    const long long budget_mb = (event_1 + mib - 1) / mib;
+    ASSERT_LT(budget_mb * mib, event_1 + channel_length_bytes(n, m));
+    const std::string expected_results = read_file(dir.path + "/out/quake.txt");
+    const std::string expected_out = mask_after(run.out, "Run time: ~", '\n', "N");
+    const std::vector<std::string> settings = {"OMP_NUM_THREADS=1", "OMP_NUM_THREADS=2",
+                                               "OMP_NUM_THREADS=4",
+                                               "VEMLO_MEMORY_MB=" + std::to_string(budget_mb)};
+    for (const std::string& setting : settings) {
+        const Run_result again =
+            run_program({"env", setting, VEMLO_BINARY, "control.txt"}, dir.path);
+        EXPECT_EQ(mask_after(again.out, "Run time: ~", '\n', "N"), expected_out) << setting;
+        EXPECT_EQ(read_file(dir.path + "/out/quake.txt"), expected_results) << setting;
+        // Creation reads 4 files; one batch scans S1, S2, S3 and S2 HHN day by day, two batches
+        // scan event 1's three channels over both days before S2 HHN.
+        const std::vector<std::string> reads = values_after(again.err, "Reading: ", '\n');
+        ASSERT_EQ(reads.size(), 12u);
+        EXPECT_NE(reads[setting[0] == 'V' ? 10 : 7].find("HHN.2013.045"), std::string::npos);
+    }
+
+    // A budget too small for event 1, or not a number: an error before anything is written.
+    for (const std::string& budget : {std::to_string(budget_mb - 1), std::string("12x")}) {
+        const Run_result refused = run_program(
+            {"env", "VEMLO_MEMORY_MB=" + budget, VEMLO_BINARY, "control.txt"}, dir.path);
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.out.substr(refused.out.find("Utilizing C code.\n") + 18),
+                  budget == "12x"
+                      ? "Error: VEMLO_MEMORY_MB must be a whole number of megabytes from 1 to "
+                        "1073741824, not \"12x\"\n"
+                      : "Error: the memory budget of " + budget +
+                            " MB is too small for event #1 (quake), which needs about " +
+                            std::to_string(budget_mb) +
+                            " MB: set VEMLO_MEMORY_MB to at least "
+                            "that\n");
+        EXPECT_EQ(read_file(dir.path + "/out/quake.txt"), expected_results);
     }
 }

@@ -1,0 +1,28 @@
+// What one event of a batch prints and appends, in the order a run without batches would.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct Output_piece {
+    std::string text;          // console text
+    std::string results_file;  // when not empty: after text, append results_lines to it
+    std::string results_lines;
+};
+
+// The first event of a batch is live: its pieces are written at once. The later events' pieces
+// are held until the events before them are done.
+struct Event_output {
+    bool live = false;
+    std::vector<Output_piece> held;
+};
+
+// Writes text on standard output when out is live, else holds it.
+void put_text(Event_output& out, const std::string& text);
+
+// Appends lines to file_name (printing its lines, see append_lines) when out is live, else
+// holds the append.
+void put_results(Event_output& out, const std::string& file_name, const std::string& lines);
+
+// Writes and performs everything held, in order, then makes out live.
+void release_output(Event_output& out);

@@ -1,0 +1,257 @@
+#include "scan/fft_correlation.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <new>
+#include <utility>
+
+namespace {
+
+// A window or template is flat when its variance is within this share of its mean square.
+constexpr double flat_share = 10.0 * FLT_EPSILON;
+
+// Complex values of one block spectrum rounded up to a whole 64-byte line, so that every block
+// starts with the alignment FFTW planned for.
+std::size_t spectrum_stride(int nfft) {
+    const std::size_t values = static_cast<std::size_t>(nfft / 2 + 1);
+    return (values + 7) / 8 * 8;
+}
+
+Complex_buffer complex_buffer(std::size_t count) {
+    Complex_buffer buffer(fftwf_alloc_complex(std::max<std::size_t>(count, 1)));
+    if (!buffer) {
+        throw std::bad_alloc();
+    }
+    return buffer;
+}
+
+Real_buffer real_buffer(std::size_t count) {
+    Real_buffer buffer(fftwf_alloc_real(std::max<std::size_t>(count, 1)));
+    if (!buffer) {
+        throw std::bad_alloc();
+    }
+    return buffer;
+}
+
+// A power of two that brings the largest finite magnitude of trace into [0.5, 1).
+float trace_scale(const std::vector<float>& trace) {
+    float largest = 0.0f;
+    for (float x : trace) {
+        const float a = std::fabs(x);
+        if (a > largest && std::isfinite(a)) {
+            largest = a;
+        }
+    }
+    if (!(largest > 0.0f)) {
+        return 1.0f;
+    }
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    return std::ldexp(1.0f, -exponent);
+}
+
+// Inverse norms of the windows starting at first .. first + count - 1 of x (scaled samples):
+// the first window summed directly, the others by sliding, a window being constant when no two
+// neighbouring samples in it differ.
+void window_norms(const float* x, int m, int first, int count, float* inv_norm) {
+    double sum = 0.0, squares = 0.0;
+    int changes = 0;
+    for (int j = first; j < first + m; ++j) {
+        sum += x[j];
+        squares += static_cast<double>(x[j]) * x[j];
+        if (j + 1 < first + m && x[j] != x[j + 1]) {
+            ++changes;
+        }
+    }
+    for (int k = 0; k < count; ++k) {
+        const int p = first + k;
+        if (k > 0) {
+            const float out = x[p - 1], in = x[p + m - 1];
+            sum += static_cast<double>(in) - out;
+            squares += static_cast<double>(in) * in - static_cast<double>(out) * out;
+            changes += (x[p + m - 2] != in) - (out != x[p]);
+        }
+        const double variance = std::max(squares - sum * sum / m, 0.0);
+        const bool flat = changes == 0 || variance <= flat_share * squares;
+        inv_norm[k] = flat ? 0.0f : static_cast<float>(1.0 / std::sqrt(variance));
+    }
+}
+
+}  // namespace
+
+Correlation_plan::Correlation_plan(Correlation_plan&& other) noexcept {
+    *this = std::move(other);
+}
+
+Correlation_plan& Correlation_plan::operator=(Correlation_plan&& other) noexcept {
+    std::swap(m, other.m);
+    std::swap(nfft, other.nfft);
+    std::swap(step, other.step);
+    std::swap(stride, other.stride);
+    std::swap(forward, other.forward);
+    std::swap(inverse, other.inverse);
+    return *this;
+}
+
+Correlation_plan::~Correlation_plan() {
+    if (forward != nullptr) {
+        fftwf_destroy_plan(forward);
+    }
+    if (inverse != nullptr) {
+        fftwf_destroy_plan(inverse);
+    }
+}
+
+Correlation_plan make_correlation_plan(int m) {
+    Correlation_plan plan;
+    plan.m = std::max(m, 1);
+    plan.nfft = fft_size(plan.m);
+    plan.step = plan.nfft - plan.m + 1;
+    plan.stride = spectrum_stride(plan.nfft);
+    Real_buffer real = real_buffer(static_cast<std::size_t>(plan.nfft));
+    Complex_buffer spectrum = complex_buffer(plan.stride);
+    plan.forward = fftwf_plan_dft_r2c_1d(plan.nfft, real.get(), spectrum.get(), FFTW_ESTIMATE);
+    plan.inverse = fftwf_plan_dft_c2r_1d(plan.nfft, spectrum.get(), real.get(), FFTW_ESTIMATE);
+    if (plan.forward == nullptr || plan.inverse == nullptr) {
+        throw std::bad_alloc();
+    }
+    return plan;
+}
+
+int fft_size(int m) {
+    int nfft = 1024;
+    while (nfft < 16 * static_cast<long long>(m) && nfft < (1 << 30)) {
+        nfft *= 2;
+    }
+    return nfft;
+}
+
+long long day_spectra_bytes(int m, long long positions) {
+    const int nfft = fft_size(std::max(m, 1));
+    const long long step = nfft - std::max(m, 1) + 1;
+    const long long blocks = (positions + step - 1) / step;
+    return blocks * static_cast<long long>(spectrum_stride(nfft) * sizeof(fftwf_complex)) +
+           positions * static_cast<long long>(sizeof(float));
+}
+
+Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
+                             int positions, long long l) {
+    Day_spectra day;
+    day.positions = positions;
+    day.blocks = (positions + plan.step - 1) / plan.step;
+    day.spectra = complex_buffer(static_cast<std::size_t>(day.blocks) * plan.stride);
+    day.inv_norm = std::vector<float>(static_cast<std::size_t>(positions));
+    const float scale = trace_scale(trace);
+    const long long size = static_cast<long long>(trace.size());
+    const int nfft = plan.nfft, m = plan.m, blocks = day.blocks;
+    // An exception must not leave a parallel region: a thread that cannot get its buffers
+    // skips its blocks, and the failure is thrown once the region is done.
+    bool out_of_memory = false;
+#pragma omp parallel
+    {
+        Real_buffer block;
+        std::vector<float> scaled;
+#pragma omp for schedule(dynamic, 16)
+        for (int b = 0; b < blocks; ++b) {
+            if (!block) {
+                try {
+                    block = real_buffer(static_cast<std::size_t>(nfft));
+                    scaled.resize(static_cast<std::size_t>(plan.step + m - 1));
+                } catch (const std::bad_alloc&) {
+                    block.reset();
+#pragma omp atomic write
+                    out_of_memory = true;
+                    continue;
+                }
+            }
+            const long long first = static_cast<long long>(b) * plan.step;
+            for (int j = 0; j < nfft; ++j) {
+                block[j] = first + j < size ? trace[first + j] * scale : 0.0f;
+            }
+            fftwf_execute_dft_r2c(plan.forward, block.get(),
+                                  day.spectra.get() + static_cast<std::size_t>(b) * plan.stride);
+            const int count = static_cast<int>(std::min<long long>(plan.step, positions - first));
+            for (int j = 0; j < count + m - 1; ++j) {
+                scaled[j] = trace[first + j] * scale;
+            }
+            float* inv_norm = day.inv_norm.data() + first;
+            window_norms(scaled.data(), m, 0, count, inv_norm);
+            for (int q = 0; q < count; ++q) {
+                if (is_gap_position(trace.data(), size, first + q, l)) {
+                    inv_norm[q] = -inv_norm[q];
+                }
+            }
+        }
+    }
+    if (out_of_memory) {
+        throw std::bad_alloc();
+    }
+    return day;
+}
+
+Template_spectrum make_template_spectrum(const Correlation_plan& plan, const float* t) {
+    Template_spectrum result;
+    const int m = plan.m;
+    double sum = 0.0, squares = 0.0;
+    for (int j = 0; j < m; ++j) {
+        sum += t[j];
+        squares += static_cast<double>(t[j]) * t[j];
+    }
+    const double mean = sum / m;
+    double energy = 0.0;
+    bool constant = true;
+    for (int j = 0; j < m; ++j) {
+        const double d = t[j] - mean;
+        energy += d * d;
+        constant = constant && t[j] == t[0];
+    }
+    result.spectrum = complex_buffer(plan.stride);
+    result.flat = constant || energy <= flat_share * squares;
+    if (result.flat) {
+        return result;
+    }
+    const double factor = 1.0 / (std::sqrt(energy) * plan.nfft);
+    Real_buffer real = real_buffer(static_cast<std::size_t>(plan.nfft));
+    for (int j = 0; j < plan.nfft; ++j) {
+        real[j] = j < m ? static_cast<float>((t[j] - mean) * factor) : 0.0f;
+    }
+    fftwf_execute_dft_r2c(plan.forward, real.get(), result.spectrum.get());
+    return result;
+}
+
+Correlation_workspace make_workspace(const Correlation_plan& plan) {
+    return {complex_buffer(plan.stride), real_buffer(static_cast<std::size_t>(plan.nfft))};
+}
+
+int correlate_block(const Correlation_plan& plan, const Day_spectra& day,
+                    const Template_spectrum& templ, int b, Correlation_workspace& work,
+                    float* out) {
+    const long long first = static_cast<long long>(b) * plan.step;
+    const int count = static_cast<int>(std::min<long long>(plan.step, day.positions - first));
+    if (count <= 0) {
+        return 0;
+    }
+    if (templ.flat) {
+        std::fill(out, out + count, 0.0f);
+        return count;
+    }
+    const fftwf_complex* d = day.spectra.get() + static_cast<std::size_t>(b) * plan.stride;
+    const fftwf_complex* t = templ.spectrum.get();
+    fftwf_complex* product = work.product.get();
+    const int bins = plan.nfft / 2 + 1;
+    for (int k = 0; k < bins; ++k) {
+        // Day times the conjugate template: correlation, not convolution.
+        product[k][0] = d[k][0] * t[k][0] + d[k][1] * t[k][1];
+        product[k][1] = d[k][1] * t[k][0] - d[k][0] * t[k][1];
+    }
+    fftwf_execute_dft_c2r(plan.inverse, product, work.real.get());
+    const float* numerator = work.real.get();
+    const float* inv_norm = day.inv_norm.data() + first;
+    for (int q = 0; q < count; ++q) {
+        const float r = numerator[q] * std::fabs(inv_norm[q]);
+        const float size = std::fabs(r);
+        out[q] = size < 1.0f ? r : size < 1.125f ? (r > 0.0f ? 1.0f : -1.0f) : 0.0f;
+    }
+    return count;
+}

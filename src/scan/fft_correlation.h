@@ -1,0 +1,104 @@
+// Normalized correlation coefficient by FFT (FFTW, single precision), in blocks of positions.
+//
+// A Correlation_plan serves every template of one length; a Day_spectra holds, once per
+// channel-day and length, the spectrum of each block of the day and the inverse norm of every
+// window; a Template_spectrum holds a template's normalized, transformed samples. The value at
+// each position is the template's correlation with the window there, both with their means
+// removed, divided by both norms: 1 or -1 where rounding pushes it past the bound by less than
+// an eighth, 0 when it lands farther out, 0 for a flat window and 0 everywhere for a flat
+// template. A window or template is flat when its variance is no more than 10 float epsilons of
+// its mean square (so the rule does not depend on the data's units), or when it is constant.
+#pragma once
+
+#include <fftw3.h>
+
+#include <cmath>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+// Frees memory from fftwf_malloc.
+struct Fftw_free {
+    void operator()(void* p) const { fftwf_free(p); }
+};
+using Complex_buffer = std::unique_ptr<fftwf_complex[], Fftw_free>;
+using Real_buffer = std::unique_ptr<float[], Fftw_free>;
+
+// FFT size and plans for templates of m samples. Plans are made with FFTW_ESTIMATE on buffers
+// from fftwf_malloc and only executed on such buffers (and block strides of whole cache lines),
+// so every run computes the same numbers. Move-only; destroys its plans.
+struct Correlation_plan {
+    int m = 0;
+    int nfft = 0;            // power of two, at least 16 m
+    int step = 0;            // positions per block: nfft - m + 1
+    std::size_t stride = 0;  // complex values per stored block spectrum (nfft / 2 + 1, rounded up)
+    fftwf_plan forward = nullptr;
+    fftwf_plan inverse = nullptr;
+
+    Correlation_plan() = default;
+    Correlation_plan(Correlation_plan&& other) noexcept;
+    Correlation_plan& operator=(Correlation_plan&& other) noexcept;
+    Correlation_plan(const Correlation_plan&) = delete;
+    Correlation_plan& operator=(const Correlation_plan&) = delete;
+    ~Correlation_plan();
+};
+
+// Plans for templates of m >= 1 samples. Calls the FFTW planner, which is not thread-safe: call
+// outside parallel regions. Throws std::bad_alloc when FFTW cannot plan.
+Correlation_plan make_correlation_plan(int m);
+
+// FFT size of the plan for templates of m samples.
+int fft_size(int m);
+
+// Bytes held by a Day_spectra for templates of m samples and the given number of positions.
+long long day_spectra_bytes(int m, long long positions);
+
+struct Day_spectra {
+    int positions = 0;       // windows of m samples correlated: the first `positions` of the trace
+    int blocks = 0;          // ceil(positions / step)
+    Complex_buffer spectra;  // blocks × stride: spectrum of trace[b·step, b·step + nfft)
+    // Per position: 1 / window norm, 0 for a flat window; negative (-0 too) at a gap position.
+    std::vector<float> inv_norm;
+};
+
+// True when position q of day is a gap position.
+inline bool is_gap(const Day_spectra& day, int q) {
+    return std::signbit(day.inv_norm[static_cast<std::size_t>(q)]);
+}
+
+// True when position p of day (size samples) is a gap position for a stack of l positions:
+// day[p] is exactly 0 and p is at an end of the range or next to another exact 0 (a neighbour
+// past the end of day counts as 0). An isolated zero is a sample like any other.
+inline bool is_gap_position(const float* day, long long size, long long p, long long l) {
+    return day[p] == 0.0f &&
+           (p == 0 || p == l - 1 || day[p - 1] == 0.0f || p + 1 >= size || day[p + 1] == 0.0f);
+}
+
+// Spectra and window norms of the first positions windows of trace (positions at most
+// trace.size() - m + 1, at least 1), with the gap flags of a stack of l positions folded in.
+// Sums are in double, per block from the block's first window; the trace is scaled by a power
+// of two first, which changes no ratio. Runs on the OpenMP threads (call it outside parallel
+// regions); the result does not depend on their number. Throws std::bad_alloc.
+Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
+                             int positions, long long l);
+
+struct Template_spectrum {
+    bool flat = true;  // no variance: correlates as 0 everywhere
+    Complex_buffer spectrum;
+};
+
+// The spectrum of t[0..m) with its mean removed, divided by its norm and by nfft.
+Template_spectrum make_template_spectrum(const Correlation_plan& plan, const float* t);
+
+// Scratch buffers of one thread.
+struct Correlation_workspace {
+    Complex_buffer product;
+    Real_buffer real;
+};
+Correlation_workspace make_workspace(const Correlation_plan& plan);
+
+// Writes the values of block b (positions b·step up to the block's end or `positions`) to out,
+// which takes step floats. Returns the number written. Safe to call from several threads with
+// separate workspaces.
+int correlate_block(const Correlation_plan& plan, const Day_spectra& day,
+                    const Template_spectrum& templ, int b, Correlation_workspace& work, float* out);

@@ -1,0 +1,99 @@
+#include "scan/memory_budget.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+#include "scan/fft_correlation.h"
+
+namespace {
+
+constexpr long long mib = 1 << 20;
+
+// Samples of a day at the control file's rate, as the scan computes them.
+long long day_samples(const Template_file& control) {
+    const float samples = static_cast<float>(control.sample_rate) * 86400.0f;
+    return static_cast<long long>(std::clamp(samples, 0.0f, 2147483520.0f));
+}
+
+}  // namespace
+
+long long memory_budget_bytes(std::string& problem) {
+    const char* value = std::getenv("VEMLO_MEMORY_MB");
+    if (value != nullptr) {
+        const std::string text = value;
+        long long mb = 0;
+        bool valid = !text.empty() && text.size() <= 10;
+        for (char c : text) {
+            valid = valid && c >= '0' && c <= '9';
+            mb = valid ? mb * 10 + (c - '0') : 0;
+        }
+        if (!valid || mb < 1 || mb > (1LL << 30)) {
+            problem =
+                "Error: VEMLO_MEMORY_MB must be a whole number of megabytes from 1 to "
+                "1073741824, not \"" +
+                text + "\"";
+            return -1;
+        }
+        return mb * mib;
+    }
+    const long long pages = sysconf(_SC_PHYS_PAGES);
+    const long long page_size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0) {
+        return 4096 * mib;  // not reported by the system: a modest machine's half
+    }
+    return pages / 2 * page_size;
+}
+
+long long scan_base_bytes(long long n) {
+    // The traces are conditioned before the stacks of the day are made: the larger of an
+    // event-day's stack, counts and MAD selection (a stack's worth at most) and the conditioning
+    // of one trace; 64 MiB for the program, libraries and the per-thread FFT buffers.
+    return std::max(3 * n * 4, conditioning_bytes(n)) + 64 * mib;
+}
+
+long long conditioning_bytes(long long n) {
+    return std::max(3 * n * 4, 1LL);
+}
+
+long long channel_length_bytes(long long n, int m) {
+    return day_spectra_bytes(m, std::max(n - m + 1, 1LL));
+}
+
+long long template_bytes(int m) {
+    return day_spectra_bytes(m, 1) - static_cast<long long>(sizeof(float));
+}
+
+std::string check_memory_budget(const Template_file& control, long long budget) {
+    const long long n = day_samples(control);
+    const int m = std::max(template_sample_count(control), 1);
+    const std::size_t templates =
+        std::min({control.pick_event.size(), control.network.size(), control.station.size(),
+                  control.location.size(), control.channel.size()});
+    for (std::size_t k = 1; k <= control.event_names.size(); ++k) {
+        std::set<std::string> channels;
+        long long need = 0;
+        for (std::size_t i = 0; i < templates; ++i) {
+            if (control.pick_event[i] == static_cast<long long>(k)) {
+                channels.insert(control.network[i] + "." + control.station[i] + "." +
+                                control.location[i] + "." + control.channel[i]);
+                need += template_bytes(m);
+            }
+        }
+        if (channels.empty()) {
+            continue;
+        }
+        need += scan_base_bytes(n) +
+                static_cast<long long>(channels.size()) * channel_length_bytes(n, m);
+        if (need > budget) {
+            return "Error: the memory budget of " + std::to_string(budget / mib) +
+                   " MB is too small for event #" + std::to_string(k) + " (" +
+                   control.event_names[k - 1] + "), which needs about " +
+                   std::to_string((need + mib - 1) / mib) +
+                   " MB: set VEMLO_MEMORY_MB to at least that";
+        }
+    }
+    return "";
+}
