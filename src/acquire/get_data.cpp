@@ -70,12 +70,11 @@ std::vector<float> condition(const Decoded_day& day, Decoded_day* release, int y
 
 }  // namespace
 
-Decoded_day read_day(int year, int doy, const std::string& network,
-                     const std::string& station, const std::string& location,
-                     const std::string& channel, const Template_file& control) {
+Decoded_day read_day(int year, int doy, const std::string& network, const std::string& station,
+                     const std::string& location, const std::string& channel,
+                     const Template_file& control) {
     Decoded_day day;
-    const Day_file file =
-        find_day_file(year, doy, network, station, location, channel, control);
+    const Day_file file = find_day_file(year, doy, network, station, location, channel, control);
     if (file.outcome == Day_file_outcome::not_found)
         return day;
 

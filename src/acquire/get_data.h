@@ -27,9 +27,9 @@ struct Decoded_day {
 // conditioning: prints the download and deletion-notice lines on standard output, the reader's
 // "Reading: " line on standard error. Returns a record with found
 // false when no usable day file exists or it holds no usable samples.
-Decoded_day read_day(int year, int doy, const std::string& network,
-                     const std::string& station, const std::string& location,
-                     const std::string& channel, const Template_file& control);
+Decoded_day read_day(int year, int doy, const std::string& network, const std::string& station,
+                     const std::string& location, const std::string& channel,
+                     const Template_file& control);
 
 // The window of get_data (same arguments) cut from day, which must have been read for the same
 // year, doy and codes: resampled to control.sample_rate, band-passed, the pads cut; its progress
