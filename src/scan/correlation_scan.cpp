@@ -9,6 +9,7 @@
 #include "acquire/get_data.h"
 #include "dsp/time_convert.h"
 #include "scan/detection.h"
+#include "scan/progress_line.h"
 #include "scan/results_file.h"
 
 namespace {
@@ -85,6 +86,15 @@ void run_scan(const Template_file& control, const Template_bank& bank) {
 
     std::cout << "\n\tCross-correlating " << n_events << " event(s) for " << day_count
               << " day(s)...\n";
+    const long long days =
+        last_day < first_day ? 0 : static_cast<long long>((last_day - first_day) / 86400.0) + 1;
+    long long template_days = 0;
+    for (std::size_t i = 0; i < n_templates; ++i) {
+        const long long k = control.pick_event[i];
+        template_days += k >= 1 && k <= static_cast<long long>(n_events) ? days : 0;
+    }
+    Progress_line progress;
+    progress_start(progress, template_days, "template-days");
     for (std::size_t k = 1; k <= n_events; ++k) {
         std::cout << "Event #" << k << "\n";
         const std::string file_name = control.output_dir + control.event_names[k - 1] + ".txt";
@@ -104,6 +114,7 @@ void run_scan(const Template_file& control, const Template_bank& bank) {
             std::vector<int> stack_count(event_positions, 0);
             for (std::size_t i : templates) {
                 add_template(control, bank, i, day, n, l, stack, stack_count);
+                progress_advance(progress);
             }
             // Positions nothing reached become 0/0 = NaN, which detection never picks.
             for (std::size_t p = 0; p < event_positions; ++p) {
