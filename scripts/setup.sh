@@ -7,7 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 shift || true
 
-packages=(cmake g++ make pkg-config libgtest-dev libmseed-dev libopencv-imgproc-dev wget python3)
+packages=(cmake g++ make pkg-config libgtest-dev libmseed-dev libopencv-imgproc-dev wget python3
+          python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
