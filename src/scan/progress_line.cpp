@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 
@@ -16,6 +17,9 @@ void write_terminal(const std::string& text) {
     std::size_t written = 0;
     while (written < text.size()) {
         const ssize_t n = ::write(2, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n <= 0) {
             return;
         }
