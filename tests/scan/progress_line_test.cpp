@@ -1,12 +1,10 @@
 // The progress line of a real run: on a terminal only, leaving standard output and the screen's
 // other text as they would be without it.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
-
-#include <sstream>
 
 #include "scan/progress_line.h"
 #include "support/mseed_writer.h"
@@ -49,38 +47,25 @@ std::string run_on_terminal(const std::string& cwd, bool shared) {
 }
 
 // The screen's lines after the terminal received text ("\r" back to the line's start, "\n" to
-// the next line), without trailing blanks.
-std::string screen(const std::string& received) {
+// the next line), without trailing blanks and without the lines that start with skip.
+std::string screen(const std::string& received, const std::string& skip = "\n") {
     std::vector<std::string> lines(1);
     size_t column = 0;
     for (char c : received) {
-        if (c == '\r') {
+        if (c == '\r' || c == '\n') {
             column = 0;
-        } else if (c == '\n') {
-            lines.emplace_back();
-            column = 0;
+            if (c == '\n')
+                lines.emplace_back();
         } else {
-            std::string& line = lines.back();
-            line.resize(std::max(line.size(), column + 1), ' ');
-            line[column++] = c;
+            lines.back().resize(std::max(lines.back().size(), column + 1), ' ');
+            lines.back()[column++] = c;
         }
     }
     std::string text;
-    for (std::string& line : lines) {
-        line.erase(line.find_last_not_of(' ') + 1);
-        text += line + "\n";
-    }
+    for (std::string& line : lines)
+        if (line.rfind(skip, 0) != 0)
+            text += line.erase(line.find_last_not_of(' ') + 1) + "\n";
     return text;
-}
-
-// text without its lines that start with prefix.
-std::string without_lines(const std::string& text, const std::string& prefix) {
-    std::istringstream in(text);
-    std::string kept;
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(prefix, 0) != 0)
-            kept += line + "\n";
-    return kept;
 }
 
 }  // namespace
@@ -117,11 +102,12 @@ TEST(ProgressLine, OnTheTerminalOnly) {
     // Sharing the screen, the log reads as without the line.
     const std::string both = run_on_terminal(dir.path, true);
     EXPECT_NE(both.find("\rtemplate-days 4 of 4 (100%)"), std::string::npos);
-    EXPECT_EQ(masked(without_lines(screen(both), "Reading: ")), masked(plain.out + "\n"));
+    EXPECT_EQ(masked(screen(both, "Reading: ")), masked(plain.out + "\n"));
 }
 
 TEST(ProgressLine, Text) {
-    EXPECT_EQ(progress_text("chunks", 0, 8, 3.0), "chunks 0 of 8 (0%), elapsed 0:00:03, time left ...");
+    EXPECT_EQ(progress_text("chunks", 0, 8, 3.0),
+              "chunks 0 of 8 (0%), elapsed 0:00:03, time left ...");
     EXPECT_EQ(progress_text("template-days", 1, 3, 3725.0),
               "template-days 1 of 3 (33%), elapsed 1:02:05, about 2:04:10 left");
 }
