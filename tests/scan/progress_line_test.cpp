@@ -76,16 +76,16 @@ TEST(ProgressLine, OnTheTerminalOnly) {
     ASSERT_EQ(run_program({"mkdir", "-p", folder}).status, 0);
     uint32_t state = 7;
     for (int doy : {45, 46}) {
-        std::vector<int32_t> noise(864000);
+        std::vector<int32_t> noise(86400);
         for (int32_t& v : noise)
             v = static_cast<int32_t>((state = state * 1664525u + 1013904223u) >> 22) - 512;
         write_mseed_int(folder + "/S1.XX.00.HHZ.2013.0" + std::to_string(doy),
-                        {"XX", "S1", "00", "HHZ", 10, day_start_us(2013, doy), 4096}, noise);
+                        {"XX", "S1", "00", "HHZ", 1, day_start_us(2013, doy), 4096}, noise);
     }
     // Two templates scanned over two days: four template-days.
     write_file(dir.path + "/control.txt",
-               "out\nout/\n\nstart\n2013 45 0\n\nend\n2013 46 0\n\nlength\n10\n\nband\n0.5 3\n\n"
-               "mad\n8\n\nrate\n10\n\n\n0\n\n\narchive/\n\n\n\n\n\n0\n\n\n0 1\n\n\n"
+               "out\nout/\n\nstart\n2013 45 0\n\nend\n2013 46 0\n\nlength\n60\n\nband\n0.05 0.3\n\n"
+               "mad\n8\n\nrate\n1\n\n\n0\n\n\narchive/\n\n\n\n\n\n0\n\n\n0 1\n\n\n"
                "quake\n2013 45 3600 XX S1 00 HHZ 0\n2013 45 7200 XX S1 00 HHZ 0\n");
 
     const Run_result plain = run_program({VEMLO_BINARY, "control.txt"}, dir.path);
