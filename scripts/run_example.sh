@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up and builds vemlo, writes the example's synthetic archive if it is not there yet, runs
-# vemlo on the example control file and shows the detections.
+# vemlo on the example control file, shows the detections and draws them with vemlo-report.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh" "$root/build"
@@ -16,3 +16,6 @@ fi
 echo
 echo "Detections in examples/results/example_quake.txt (epoch time, mean correlation, MAD, templates):"
 cat results/example_quake.txt
+echo
+"$root/build/vemlo-report" results --mad-multiple 9
+echo "vemlo-report wrote examples/results/detections.csv, example_quake.png and overview.png"

@@ -8,7 +8,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 shift || true
 
-packages=(cmake g++ make pkg-config libgtest-dev libmseed-dev libfftw3-dev libopencv-imgproc-dev wget python3)
+packages=(cmake g++ make pkg-config libgtest-dev libmseed-dev libfftw3-dev libopencv-imgproc-dev wget python3
+          python3-matplotlib)
 packages+=(parallel)  # vemlo-batch's default engine
 # shellcheck disable=SC2206
 packages+=(${VEMLO_EXTRA_PACKAGES:-})

@@ -26,6 +26,7 @@
 #include "scan/event_output.h"
 #include "scan/fft_correlation.h"
 #include "scan/memory_budget.h"
+#include "scan/progress_line.h"
 #include "scan/results_file.h"
 
 namespace {
@@ -237,7 +238,8 @@ void scan_day(const Template_file& control, const Template_bank& bank, const Sca
               const Doy_time& day, std::vector<Batch_event>& events,
               const std::map<std::size_t, Batch_template>& templates,
               const std::map<std::string, std::set<int>>& lengths,
-              const std::map<int, Correlation_plan>& plans, std::size_t group) {
+              const std::map<int, Correlation_plan>& plans, std::size_t group,
+              Progress_line& progress) {
     std::map<std::string, Channel_day> channels;
     // Every fetch a scan template by template makes is made here in the same order: the first of
     // each channel, and again for a channel whose day file was not found before. The days read
@@ -347,8 +349,8 @@ void scan_day(const Template_file& control, const Template_bank& bank, const Sca
                 {&plans.at(t.m), &channel.by_length.at(t.m), &t.spectrum, bank.moveout_samples[i]});
         }
         stack_event_day(jobs, stack, stack_count);
-        // The event's templates are finished for this day: the one place where its template-days
-        // are done (one per job).
+        // The event's templates are finished for this day.
+        progress_advance(progress, static_cast<long long>(event.templates.size()));
         std::ostringstream detection_text;
         const Detection found = detect(stack, sc.w, control.mad_multiple, detection_text);
         put_text(event.output, text + detection_text.str());
@@ -377,6 +379,16 @@ void run_scan(const Template_file& control, const Template_bank& bank, long long
 
     std::cout << "\n\tCross-correlating " << n_events << " event(s) for " << day_count
               << " day(s)...\n";
+    // Template-days on the terminal's progress line: every template of an event, every day.
+    const long long days =
+        last_day < first_day ? 0 : static_cast<long long>((last_day - first_day) / 86400.0) + 1;
+    long long template_days = 0;
+    for (std::size_t i = 0; i < n_templates; ++i) {
+        const long long k = control.pick_event[i];
+        template_days += k >= 1 && k <= static_cast<long long>(n_events) ? days : 0;
+    }
+    Progress_line progress;
+    progress_start(progress, template_days, "template-days");
 
     // Plans for every template length, made before any thread runs.
     std::map<int, Correlation_plan> plans;
@@ -446,7 +458,7 @@ void run_scan(const Template_file& control, const Template_bank& bank, long long
         for (long long day_epoch = static_cast<long long>(first_day);
              static_cast<double>(day_epoch) <= last_day; day_epoch += 86400) {
             scan_day(control, bank, sc, epoch_to_time(day_epoch), events, templates, lengths, plans,
-                     group);
+                     group, progress);
         }
         for (Batch_event& event : events) {
             release_output(event.output);

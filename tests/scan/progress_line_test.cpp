@@ -1,0 +1,113 @@
+// The progress line of a real run: on a terminal only, leaving standard output and the screen's
+// other text as they would be without it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "scan/progress_line.h"
+#include "support/mseed_writer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// Runs vemlo on control.txt in cwd with standard error on a pseudo-terminal, standard output
+// on it too (shared) or in the file out.txt; returns everything the terminal received.
+std::string run_on_terminal(const std::string& cwd, bool shared) {
+    int master = -1, slave = -1;
+    winsize size{24, 120, 0, 0};
+    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal";
+        return "";
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        if (in < 0 || chdir(cwd.c_str()) != 0)
+            _exit(126);
+        const int out = shared ? slave : open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(slave, 2);
+        close(master);
+        execl(VEMLO_BINARY, VEMLO_BINARY, "control.txt", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(slave);
+    std::string received;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)  // EIO once the child is gone
+        received.append(buffer, n);
+    close(master);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << received;
+    return received;
+}
+
+// The screen's lines after the terminal received text ("\r" back to the line's start, "\n" to
+// the next line), without trailing blanks and without the lines that start with skip.
+std::string screen(const std::string& received, const std::string& skip = "\n") {
+    std::vector<std::string> lines(1);
+    size_t column = 0;
+    for (char c : received) {
+        if (c == '\r' || c == '\n') {
+            column = 0;
+            if (c == '\n')
+                lines.emplace_back();
+        } else {
+            lines.back().resize(std::max(lines.back().size(), column + 1), ' ');
+            lines.back()[column++] = c;
+        }
+    }
+    std::string text;
+    for (std::string& line : lines)
+        if (line.rfind(skip, 0) != 0)
+            text += line.erase(line.find_last_not_of(' ') + 1) + "\n";
+    return text;
+}
+
+}  // namespace
+
+TEST(ProgressLine, OnTheTerminalOnly) {
+    Temp_dir dir;
+    const std::string folder = dir.path + "/archive/S1/2013";
+    ASSERT_EQ(run_program({"mkdir", "-p", folder}).status, 0);
+    uint32_t state = 7;
+    for (int doy : {45, 46}) {
+        std::vector<int32_t> noise(86400);
+        for (int32_t& v : noise)
+            v = static_cast<int32_t>((state = state * 1664525u + 1013904223u) >> 22) - 512;
+        write_mseed_int(folder + "/S1.XX.00.HHZ.2013.0" + std::to_string(doy),
+                        {"XX", "S1", "00", "HHZ", 1, day_start_us(2013, doy), 4096}, noise);
+    }
+    // Two templates scanned over two days: four template-days.
+    write_file(dir.path + "/control.txt",
+               "out\nout/\n\nstart\n2013 45 0\n\nend\n2013 46 0\n\nlength\n60\n\nband\n0.05 0.3\n\n"
+               "mad\n8\n\nrate\n1\n\n\n0\n\n\narchive/\n\n\n\n\n\n0\n\n\n0 1\n\n\n"
+               "quake\n2013 45 3600 XX S1 00 HHZ 0\n2013 45 7200 XX S1 00 HHZ 0\n");
+
+    const Run_result plain = run_program({VEMLO_BINARY, "control.txt"}, dir.path);
+    ASSERT_EQ(plain.status, 0) << plain.out << plain.err;
+    EXPECT_EQ(plain.err.find("template-days"), std::string::npos);
+    auto masked = [](const std::string& out) { return mask_after(out, "Run time: ~", ' ', "N"); };
+
+    const std::string err_only = run_on_terminal(dir.path, false);
+    EXPECT_EQ(masked(read_file(dir.path + "/out.txt")), masked(plain.out));
+    EXPECT_NE(err_only.find("\rtemplate-days 0 of 4 (0%), elapsed 0:00:0"), std::string::npos);
+    EXPECT_NE(err_only.find("\rtemplate-days 4 of 4 (100%), elapsed "), std::string::npos);
+    EXPECT_EQ(screen(err_only), plain.err + "\n");  // cleared, and the other text intact
+
+    // Sharing the screen, the log reads as without the line.
+    const std::string both = run_on_terminal(dir.path, true);
+    EXPECT_NE(both.find("\rtemplate-days 4 of 4 (100%)"), std::string::npos);
+    EXPECT_EQ(masked(screen(both, "Reading: ")), masked(plain.out + "\n"));
+}
+
+TEST(ProgressLine, Text) {
+    EXPECT_EQ(progress_text("chunks", 0, 8, 3.0),
+              "chunks 0 of 8 (0%), elapsed 0:00:03, time left ...");
+    EXPECT_EQ(progress_text("template-days", 1, 3, 3725.0),
+              "template-days 1 of 3 (33%), elapsed 1:02:05, about 2:04:10 left");
+}
