@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,19 +108,25 @@ int prefetch_templates(const Batch_work& work, const Template_file& control,
 // vemlo, installed beside the running program.
 std::string vemlo_beside_me();
 
+// Called about five times a second while a command of vemlo-batch runs (for the progress line).
+using Waiting = std::function<void()>;
+
 // Runs the given chunks with GNU parallel, jobs at a time (0: one per core) on this machine or
 // on sshlogin's hosts, each chunk with threads OpenMP threads; parallel's job log goes to
-// the work directory. Returns parallel's exit status (the number of failed chunks), or -1 after
-// printing a message when parallel could not be started.
+// the work directory; waiting is called while parallel runs. Returns parallel's exit status (the
+// number of failed chunks), or -1 after printing a message when parallel could not be started.
 int run_with_parallel(const Batch_work& work, const std::vector<int>& numbers, int jobs,
-                      int threads, const std::string& sshlogin, const std::string& self);
+                      int threads, const std::string& sshlogin, const std::string& self,
+                      const Waiting& waiting = {});
 
 // Submits the given chunks as one Slurm job array and a merge job that runs once every task has
-// succeeded (afterok). With wait, blocks until the merge job has ended. Returns 0 when the jobs
+// succeeded (afterok). With wait, blocks until the merge job has ended, calling waiting meanwhile.
+// Returns 0 when the jobs
 // were submitted (without wait) or the merge job succeeded (with wait), otherwise 1 after
 // printing a message.
 int submit_to_slurm(const Batch_work& work, const std::vector<int>& numbers,
-                    const std::string& sbatch_args, bool wait, const std::string& self);
+                    const std::string& sbatch_args, bool wait, const std::string& self,
+                    const Waiting& waiting = {});
 
 // Takes an exclusive advisory lock on path (created when missing), held until the returned file
 // descriptor is closed or the process ends. Returns the descriptor, or -1 when another process
@@ -128,7 +135,8 @@ int lock_file(const std::string& path);
 
 // Runs argv[0] (searched on PATH) and waits for it. Its standard output goes to output_path when
 // that is not empty (the file is replaced), together with standard error when with_stderr.
-// Returns the exit status, 128 + the signal number when it was killed, or 127 when it could not
-// be started (or output_path could not be opened).
+// While it runs, waiting (when set) is called about five times a second. Returns the exit
+// status, 128 + the signal number when it was killed, or 127 when it could not be started (or
+// output_path could not be opened).
 int run_command(const std::vector<std::string>& argv, const std::string& output_path = "",
-                bool with_stderr = true);
+                bool with_stderr = true, const Waiting& waiting = {});

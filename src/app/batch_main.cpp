@@ -21,6 +21,7 @@
 
 #include "app/batch.h"
 #include "dsp/time_convert.h"
+#include "scan/progress_line.h"
 
 namespace {
 
@@ -143,15 +144,34 @@ int main(int argc, char** argv) {
     if (!pending.empty() && control.download_missing != 0 &&
         prefetch_templates(work, control, vemlo_beside_me()) != 0)
         return 1;
+    // On a terminal, a progress line counts the chunks that are done while the engine runs.
+    Progress_line progress;
+    long long counted = 0;
+    const Waiting count_done = [&] {
+        if (!progress.active)
+            return;
+        long long done = 0;
+        for (int number : pending)
+            done += chunk_done(work, number) ? 1 : 0;
+        progress_advance(progress, done - counted);
+        counted = done;
+    };
+    if (!pending.empty() && (options.engine == "parallel" || options.wait))
+        progress_start(progress, static_cast<long long>(pending.size()), "chunks");
     if (!pending.empty() && options.engine == "parallel") {
         const int cores = std::max(1, int(std::thread::hardware_concurrency()));
         const int threads = options.jobs > 0 ? std::max(1, cores / options.jobs) : 1;
-        if (run_with_parallel(work, pending, options.jobs, threads, options.sshlogin, own_path()) <
-            0)
+        const int status = run_with_parallel(work, pending, options.jobs, threads, options.sshlogin,
+                                             own_path(), count_done);
+        count_done();
+        progress_finish(progress);
+        if (status < 0)
             return 1;
     } else if (!pending.empty()) {
-        const int status =
-            submit_to_slurm(work, pending, options.sbatch_args, options.wait, own_path());
+        const int status = submit_to_slurm(work, pending, options.sbatch_args, options.wait,
+                                           own_path(), count_done);
+        count_done();
+        progress_finish(progress);
         if (!options.wait)
             return status;
         std::vector<int> failed;

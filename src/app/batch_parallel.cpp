@@ -3,7 +3,8 @@
 #include "app/batch.h"
 
 int run_with_parallel(const Batch_work& work, const std::vector<int>& numbers, int jobs,
-                      int threads, const std::string& sshlogin, const std::string& self) {
+                      int threads, const std::string& sshlogin, const std::string& self,
+                      const Waiting& waiting) {
     // -q passes the command's words through the shell unchanged, so paths with blanks work.
     std::vector<std::string> argv = {"parallel", "--will-cite", "--joblog",
                                      work.dir + "parallel-joblog.txt"};
@@ -18,7 +19,7 @@ int run_with_parallel(const Batch_work& work, const std::vector<int>& numbers, i
     for (int number : numbers)
         argv.push_back(std::to_string(number));
 
-    const int status = run_command(argv);
+    const int status = run_command(argv, "", true, waiting);
     if (status == 127) {
         std::cout << "Error: GNU parallel could not be started; install it (Debian package "
                      "parallel) or use --engine slurm"

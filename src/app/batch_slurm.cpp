@@ -25,9 +25,9 @@ bool write_script(const std::string& path, const std::string& command) {
 // the job id, or "" after printing a message when the job was not accepted. status receives
 // sbatch's exit status (with --wait, the job's).
 std::string submit(const Batch_work& work, const std::vector<std::string>& argv,
-                   const std::string& name, int& status) {
+                   const std::string& name, int& status, const Waiting& waiting = {}) {
     const std::string answer = work.dir + "sbatch-" + name + ".out";
-    status = run_command(argv, answer, false);
+    status = run_command(argv, answer, false, waiting);
     std::ifstream in(answer);
     std::string id;
     std::getline(in, id);
@@ -47,7 +47,8 @@ std::string submit(const Batch_work& work, const std::vector<std::string>& argv,
 }  // namespace
 
 int submit_to_slurm(const Batch_work& work, const std::vector<int>& numbers,
-                    const std::string& sbatch_args, bool wait, const std::string& self) {
+                    const std::string& sbatch_args, bool wait, const std::string& self,
+                    const Waiting& waiting) {
     std::vector<std::string> extra;
     std::istringstream words(sbatch_args);
     for (std::string word; words >> word;)
@@ -93,7 +94,7 @@ int submit_to_slurm(const Batch_work& work, const std::vector<int>& numbers,
     argv.push_back(merge_script);
     std::cout << "Submitted " << numbers.size() << " chunk(s) as Slurm job array " << array_id
               << (wait ? "; waiting for the merge job..." : ".") << std::endl;
-    const std::string merge_id = submit(work, argv, "merge", status);
+    const std::string merge_id = submit(work, argv, "merge", status, waiting);
     if (merge_id.empty())
         return 1;
     if (wait)

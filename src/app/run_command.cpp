@@ -3,13 +3,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "app/batch.h"
 
 extern char** environ;
 
 int run_command(const std::vector<std::string>& argv, const std::string& output_path,
-                bool with_stderr) {
+                bool with_stderr, const Waiting& waiting) {
     if (argv.empty())
         return 127;
     std::vector<char*> args;
@@ -39,9 +41,17 @@ int run_command(const std::vector<std::string>& argv, const std::string& output_
     if (spawned != 0)
         return 127;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
+    for (;;) {
+        const pid_t ended = waitpid(pid, &status, waiting ? WNOHANG : 0);
+        if (ended == pid)
+            break;
+        if (ended < 0 && errno != EINTR)
             return 127;
+        if (ended == 0) {
+            waiting();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    }
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 127;

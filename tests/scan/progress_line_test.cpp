@@ -12,9 +12,11 @@
 
 namespace {
 
-// Runs vemlo on control.txt in cwd with standard error on a pseudo-terminal, standard output
+// Runs program on control.txt in cwd with standard error on a pseudo-terminal, standard output
 // on it too (shared) or in the file out.txt; returns everything the terminal received.
-std::string run_on_terminal(const std::string& cwd, bool shared) {
+std::string run_on_terminal(const std::string& cwd, bool shared,
+                            std::vector<const char*> argv = {VEMLO_BINARY, "control.txt"}) {
+    argv.push_back(nullptr);
     int master = -1, slave = -1;
     winsize size{24, 120, 0, 0};
     if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
@@ -31,7 +33,7 @@ std::string run_on_terminal(const std::string& cwd, bool shared) {
         dup2(out, 1);
         dup2(slave, 2);
         close(master);
-        execl(VEMLO_BINARY, VEMLO_BINARY, "control.txt", static_cast<char*>(nullptr));
+        execv(argv[0], const_cast<char* const*>(argv.data()));
         _exit(127);
     }
     close(slave);
@@ -103,6 +105,16 @@ TEST(ProgressLine, OnTheTerminalOnly) {
     const std::string both = run_on_terminal(dir.path, true);
     EXPECT_NE(both.find("\rtemplate-days 4 of 4 (100%)"), std::string::npos);
     EXPECT_EQ(masked(screen(both, "Reading: ")), masked(plain.out + "\n"));
+
+    // vemlo-batch counts its chunks the same way, and only on the terminal.
+    const std::vector<const char*> batch_args = {VEMLO_BATCH_BINARY, "--days", "1", "control.txt"};
+    const std::string chunks = run_on_terminal(dir.path, false, batch_args);
+    EXPECT_NE(chunks.find("\rchunks 2 of 2 (100%)"), std::string::npos) << chunks;
+    EXPECT_EQ(screen(chunks), "\n");  // cleared
+    ASSERT_EQ(run_program({"rm", "-r", "out/vemlo-batch"}, dir.path).status, 0);
+    const Run_result batch = run_program({batch_args.begin(), batch_args.end()}, dir.path);
+    EXPECT_NE(batch.out.find("running 2 chunk(s)"), std::string::npos) << batch.out;
+    EXPECT_EQ(batch.err.find("chunks"), std::string::npos);
 }
 
 TEST(ProgressLine, Text) {
