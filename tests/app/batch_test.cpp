@@ -2,57 +2,36 @@
 // chunks, resuming after a failed chunk, and a real one-node Slurm cluster.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
 
 #include "app/batch.h"
-#include "support/mseed_writer.h"
+#include "support/synthetic_archive.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-constexpr int fs = 10;
-
 // Three stations record days 45 and 47 of 2013 (day 46 is missing; S3 also misses day 47):
 // noise with a repeating quake at {day, seconds} and moveouts 0, 1.5 and 3 s.
 void write_archive(const std::string& dir) {
-    const struct {
-        int doy;
-        double seconds;
-    } quakes[] = {{45, 3600}, {45, 30000}, {47, 12000}, {47, 70000}};
-    uint32_t state = 7;
-    for (int s = 0; s < 3; ++s) {
-        const std::string code = "S" + std::to_string(s + 1);
-        const std::string folder = dir + "/archive/" + code + "/2013";
-        ASSERT_EQ(run_program({"mkdir", "-p", folder}).status, 0);
-        for (int doy : {45, 47}) {
-            if (s == 2 && doy == 47)
-                continue;
-            std::vector<int32_t> counts(fs * 86400);
-            for (size_t i = 0; i < counts.size(); ++i) {
-                double value = ((state = state * 1664525u + 1013904223u) >> 8) / 167772.16 - 50;
-                for (const auto& q : quakes) {
-                    const double t = double(i) / fs - q.seconds - 1.5 * s;
-                    if (q.doy == doy && t >= 0 && t <= 9)
-                        value += 900 * t * std::exp(1 - t) * std::sin(2 * M_PI * (1.2 + s) * t);
-                }
-                counts[i] = int32_t(std::lround(value));
-            }
-            write_mseed_int(folder + "/" + code + ".XX.00.HHZ.2013.0" + std::to_string(doy),
-                            {"XX", code, "00", "HHZ", fs, day_start_us(2013, doy), 8192}, counts);
+    const std::pair<int, double> quakes[] = {{45, 3600}, {45, 30000}, {47, 12000}, {47, 70000}};
+    for (int s = 0; s < 3; ++s)
+        for (int doy = 45; doy <= (s < 2 ? 47 : 45); doy += 2) {
+            std::vector<Wavelet> wavelets;
+            for (const auto& [day, seconds] : quakes)
+                if (day == doy)
+                    wavelets.push_back({seconds + 1.5 * s, 0.5, 1.2 + s});
+            write_day_file(dir + "/archive", "S" + std::to_string(s + 1), "HHZ", doy, 10,
+                           synthetic_day(10, 7 + s * 100 + doy, wavelets));
         }
-    }
 }
 
 // Days 45 to 47; two events named "quake", one without templates, one without data.
 std::string control(const std::string& output_dir, const std::string& label = "results") {
-    return label + "\n" + output_dir +
-           "\n\nstart\n2013 45 0\n\nend\n2013 47 0\n\nlength\n10\n\nband\n0.5 3\n\n"
-           "mad multiple\n8\n\nrate\n10\n\nreserved\n0\n\narchive\narchive\n\nreserved\n\n\n"
-           "reserved\n0\n\ndownload keep\n0 1\n\ntemplates\n"
-           "quake\n2013 45 3600 XX S1 00 HHZ 0\n2013 45 3601.5 XX S2 00 HHZ 0\n"
-           "2013 45 3603 XX S3 00 HHZ 0\n\nlonely\n\nquake\n2013 45 3601.5 XX S2 00 HHZ 0\n\n"
-           "ghost\n2013 45 3600 XX S9 00 HHZ 0\n";
+    return control_text(
+        {label, output_dir, "2013 45 0", "2013 47 0", "10", "0.5 3", "8", "10", "archive",
+         "quake\n2013 45 3600 XX S1 00 HHZ 0\n2013 45 3601.5 XX S2 00 HHZ 0\n"
+         "2013 45 3603 XX S3 00 HHZ 0\n\nlonely\n\nquake\n2013 45 3601.5 XX S2 00 HHZ 0\n\n"
+         "ghost\n2013 45 3600 XX S9 00 HHZ 0\n"});
 }
 
 struct Batch_test : ::testing::Test {

@@ -1,9 +1,8 @@
-// The driver's command line, start-up lines, early exits and runs without templates.
+// The driver's command line, start-up lines, early exits and runs without templates (the
+// end-to-end test reads an archive named with "@" and checks the console on one pipe).
 #include <gtest/gtest.h>
 
-#include <cmath>
-
-#include "support/mseed_writer.h"
+#include "support/synthetic_archive.h"
 #include "support/temp_dir.h"
 
 TEST(CommandLine, ConsoleAndExitStatus) {
@@ -17,10 +16,8 @@ TEST(CommandLine, ConsoleAndExitStatus) {
     // Settings scanning days 40-42 of 2013 at the given rate, then the template section.
     auto control = [](const std::string& rate, const std::string& templates,
                       const std::string& first = "2013 40 0") {
-        return "out\n" + rate + "/\n\nstart\n" + first +
-               "\n\nend\n2013 42 0\n\nlength\n10\n\nband\n2 8\n\n"
-               "mad\n8\n\nrate\n" +
-               rate + "\n\n\n0\n\n\narchive\n\n\n\n\n\n0\n\n\n0 1\n\n\n" + templates;
+        return control_text(
+            {"out", rate + "/", first, "2013 42 0", "10", "2 8", "8", rate, "archive", templates});
     };
     write_file(dir.path + "/empty.txt", "");  // all zeros: day 0 of year 0, one day
     write_file(dir.path + "/lonely.txt",
@@ -71,32 +68,4 @@ TEST(CommandLine, ConsoleAndExitStatus) {
     for (const char* rate : {"/0", "/50", "/60"})
         EXPECT_NE(run_program({"test", "-e", dir.path + rate}).status, 0) << rate;
     EXPECT_EQ(run_program({"test", "-d", dir.path + "/100"}).status, 0);
-}
-
-// Standard output and standard error on one pipe read in the order of events, and an archive
-// whose directory name starts with "@" is an ordinary directory.
-TEST(CommandLine, OnePipeInOrderFromAnArchiveNamedWithAt) {
-    Temp_dir dir;
-    const std::string day_file = "@archive/ABC/2013/ABC.XX.00.HHZ.2013.041";
-    ASSERT_EQ(run_program({"mkdir", "-p", dir.path + "/@archive/ABC/2013"}).status, 0);
-    std::vector<int32_t> samples(7200 * 10);  // two hours at 10/s
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<int32_t>(1000 * std::sin(0.7 * i) + 300 * std::sin(0.13 * i));
-    write_mseed_int(dir.path + "/" + day_file,
-                    {"XX", "ABC", "00", "HHZ", 10.0, day_start_us(2013, 41)}, samples);
-    write_file(dir.path + "/control.txt",
-               "out\nres/\n\nstart\n2013 41 0\n\nend\n2013 41 0\n\nlength\n10\n\nband\n1 3\n\n"
-               "mad\n8\n\nrate\n10\n\n\n0\n\n\n@archive\n\n\n\n\n\n0\n\n\n0 1\n\n\n"
-               "quake\n2013 41 3600 XX ABC 00 HHZ 0\n");
-    const Run_result r = run_program(
-        {"sh", "-c", "{ \"$0\" control.txt 2>&1; echo \"status $?\"; } | cat", VEMLO_BINARY},
-        dir.path);
-    EXPECT_EQ(r.out.substr(r.out.size() - 9), "status 0\n") << r.out;
-    const std::string read = "\nReading: " + day_file + "\nInterpolating...";
-    const size_t first = r.out.find(read);  // once for the template, once for the day
-    ASSERT_NE(first, std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(read, first + 1), std::string::npos) << r.out;
-    EXPECT_LT(r.out.find("Creating 1 template(s)"), first) << r.out;
-    EXPECT_EQ(r.out.find("list file"), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("not found"), std::string::npos) << r.out;
 }
