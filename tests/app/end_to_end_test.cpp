@@ -3,14 +3,14 @@
 // same run on 1, 2 and 4 threads and in several batches; memory budgets that do not do.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <map>
 #include <sstream>
 
 #include "acquire/get_data.h"
 #include "control/template_file.h"
+#include "scan/correlation_scan.h"
+#include "scan/mad.h"
 #include "scan/memory_budget.h"
 #include "support/mseed_writer.h"
 #include "support/synthetic_archive.h"
@@ -34,77 +34,41 @@ const struct {
 } quakes[] = {
     {45, 3600, 1.0}, {45, 20000, 0.7}, {46, 10000, 1.3}, {46, 50000, 0.9}, {46, 50020, 0.25}};
 
-const Control control_settings{
-    "results",
-    "out",
-    "2013 45 0",
-    "2013 46 0",
-    "10",
-    "0.5 3",
-    "8",
-    "10",
-    "@archive",
-    "quake\n2013 45 3600 XX S1 00 HHZ 0\n2013 45 3601.5 XX S2 00 HHZ 0\n"
-    "2013 45 3603 XX S3 00 HHZ 0\n\nquake\n2013 45 3601.5 XX S2 00 HHN 0\n\n"
-    "ghost\n2013 45 3600 XX S9 00 HHZ 0\n"};
-
-// Normalized correlation coefficient of templ at every placement in day, in double.
-std::vector<double> correlation(const std::vector<float>& day, const std::vector<float>& templ) {
-    double mean_t = 0.0, energy_t = 0.0;
-    for (float v : templ)
-        mean_t += v / m;
-    for (float v : templ)
-        energy_t += (v - mean_t) * (v - mean_t);
-    std::vector<double> cc(n - m + 1);
-    for (size_t p = 0; p < cc.size(); ++p) {
-        double sum = 0.0, sum2 = 0.0, cross = 0.0;
-        for (int k = 0; k < m; ++k) {
-            sum += day[p + k];
-            sum2 += double(day[p + k]) * day[p + k];
-            cross += (templ[k] - mean_t) * day[p + k];
-        }
-        const double energy_d = sum2 - sum * sum / m;
-        cc[p] = energy_d > 1e-9 * sum2 ? cross / std::sqrt(energy_t * energy_d) : 0.0;
-    }
-    return cc;
+// Days 45 and 46; two events named "quake", one whose station has no data.
+std::string control_file() {
+    Control c;
+    c.end = "2013 46 0", c.archive = "@archive";
+    c.templates =
+        "quake\n2013 45 3600 XX S1 00 HHZ 0\n2013 45 3601.5 XX S2 00 HHZ 0\n"
+        "2013 45 3603 XX S3 00 HHZ 0\n\nquake\n2013 45 3601.5 XX S2 00 HHN 0\n\n"
+        "ghost\n2013 45 3600 XX S9 00 HHZ 0\n";
+    return control_text(c);
 }
 
 struct Event_day {
-    std::vector<double> stack;
+    std::vector<float> stack;
     std::vector<int> count;
-    double mad = 0.0;
+    float mad = 0.0f;
 };
 
-// The event-day stack computed directly from the conditioned traces of templates {index,
-// moveout}; day traces are read once per station and day into days.
+// The event-day stack of templates {index, moveout} built plainly from the pieces the unit tests
+// check (correlation, stacking, MAD); day traces are read once per station and day into days.
 Event_day reference_stack(const Template_file& c, const std::vector<std::pair<int, int>>& templates,
                           int doy, std::map<std::string, std::vector<float>>& days) {
-    Event_day ed{std::vector<double>(n - m + 1), std::vector<int>(n - m + 1)};
-    const int l = n - m + 1;
+    Event_day ed{std::vector<float>(n - m + 1), std::vector<int>(n - m + 1)};
     for (const auto& [i, s] : templates) {
         std::vector<float>& day = days[c.station[i] + c.channel[i] + std::to_string(doy)];
         if (day.empty())
             day = get_data(2013, doy, 0.0f, "XX", c.station[i], "00", c.channel[i], n, c);
-        const std::vector<double> cc =
-            correlation(day, get_data(2013, 45, float(c.pick_seconds[i]), "XX", c.station[i], "00",
-                                      c.channel[i], m, c));
-        for (int p = s; p < l; ++p) {
-            if (day[p] == 0 && (p == 0 || p == l - 1 || day[p - 1] == 0 || day[p + 1] == 0))
-                continue;
-            ed.stack[p - s] += cc[p];
-            ed.count[p - s] += 1;
-        }
+        const std::vector<float> templ = get_data(2013, 45, float(c.pick_seconds[i]), "XX",
+                                                  c.station[i], "00", c.channel[i], m, c);
+        add_to_stack(correlate(day, templ, m, n - m + 1), day, s, ed.stack, ed.count);
     }
-    std::vector<double> values;
-    for (int p = 0; p < l; ++p)
+    std::vector<float> values;
+    for (size_t p = 0; p < ed.stack.size(); ++p)
         if (ed.count[p] > 0)
             values.push_back(ed.stack[p] /= ed.count[p]);
-    std::sort(values.begin(), values.end());
-    const double median = values[values.size() / 2];
-    for (double& v : values)
-        v = std::fabs(v - median);
-    std::sort(values.begin(), values.end());
-    ed.mad = values[values.size() / 2];
+    ed.mad = mad(values);
     return ed;
 }
 
@@ -128,7 +92,7 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
                     write_day_file(dir.path + "/@archive", s.code, channel, doy, fs, counts);
         }
     }
-    write_file(dir.path + "/control.txt", control_text(control_settings));
+    write_file(dir.path + "/control.txt", control_file());
     ASSERT_EQ(run_program({"mkdir", "-p", dir.path + "/out"}).status, 0);
     write_file(dir.path + "/out/quake.txt", "stale line of an earlier run\n");
 
@@ -179,17 +143,19 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
     const int counts[] = {3, 3, 3, 2, 1, 1, 1, 1};          // S3 has stopped before the fourth
 
     Template_file control;
-    std::istringstream in(control_text(control_settings));
+    std::istringstream in(control_file());
     control = parse_template_file(in);
     control.data_dir = dir.path + "/@archive/";
     std::map<std::string, std::vector<float>> days;
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     const Event_day reference[2][2] = {
         {reference_stack(control, {{0, 0}, {1, 15}, {2, 30}}, 45, days),
          reference_stack(control, {{0, 0}, {1, 15}, {2, 30}}, 46, days)},
         {reference_stack(control, {{3, 0}}, 45, days),
          reference_stack(control, {{3, 0}}, 46, days)}};
     testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
     const std::vector<std::string> thresholds = values_after(run.out, "MAD*8: ", '\n');
     ASSERT_EQ(thresholds.size(), 6u);
     EXPECT_EQ(thresholds[4], "nan");  // no template of event 3 had data

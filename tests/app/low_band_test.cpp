@@ -14,9 +14,9 @@ TEST(LowBand, FindsTheRepeatsAndRefusesABandItCannotFilter) {
     const std::vector<Wavelet> quakes = {
         {7200, 1.5, 0.07, 30}, {30000, 0.9, 0.07, 30}, {61000, 2.1, 0.07, 30}};
     write_day_file(dir.path + "/archive", "S1", "HHZ", 45, 10, synthetic_day(10, 2024, quakes));
-    Control control{
-        "results",  "out", "2013 45 0", "2013 45 0", "200",
-        "0.05 0.1", "5.5", "10",        "archive",   "quake\n2013 45 7180 XX S1 00 HHZ 0\n"};
+    Control control;
+    control.length = "200", control.band = "0.05 0.1", control.mad = "5.5";
+    control.templates = "quake\n2013 45 7180 XX S1 00 HHZ 0\n";
     write_file(dir.path + "/low.txt", control_text(control));
     const Run_result run = run_program({VEMLO_BINARY, "low.txt"}, dir.path);
     ASSERT_EQ(run.status, 0) << run.out << run.err;

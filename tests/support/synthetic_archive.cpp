@@ -41,11 +41,17 @@ void write_day_file(const std::string& archive, const std::string& station,
 
 std::string control_text(const Control& c) {
     std::string text = c.label + "\n" + c.output + "\n\n";
-    for (const auto& [name, value] :
-         {std::pair<const char*, std::string>{"start", c.start}, {"end", c.end},
-          {"length", c.length}, {"band", c.band}, {"mad multiple", c.mad}, {"rate", c.rate},
-          {"reserved", "0"}, {"archive", c.archive}, {"reserved", ""}, {"reserved", "0"},
-          {"download keep", "0 1"}})
+    for (const auto& [name, value] : {std::pair<const char*, std::string>{"start", c.start},
+                                      {"end", c.end},
+                                      {"length", c.length},
+                                      {"band", c.band},
+                                      {"mad multiple", c.mad},
+                                      {"rate", c.rate},
+                                      {"reserved", "0"},
+                                      {"archive", c.archive},
+                                      {"reserved", ""},
+                                      {"reserved", "0"},
+                                      {"download keep", "0 1"}})
         text += std::string(name) + "\n" + value + "\n\n";
     return text + "templates\n" + c.templates;
 }
