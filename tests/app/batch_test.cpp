@@ -57,29 +57,20 @@ struct Batch_test : ::testing::Test {
 };
 Temp_dir* Batch_test::dir = nullptr;
 
-TEST_F(Batch_test, ParallelOneDayChunksMergeIntoTheSingleRunsFiles) {
+// GNU parallel in one-day chunks: a failed chunk stops the merge, the rerun runs it alone, a
+// changed control file starts afresh, and the merged files are those of the single run.
+TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles) {
     // Both "quake" events detect on days 45 and 47 (the first with 3 templates, 2 without S3).
     const std::string quake = read_file(dir->path + "/single/quake.txt");
     for (const char* count : {" 3\n", " 2\n", " 1\n"})
         ASSERT_NE(quake.find(count), std::string::npos) << quake;
-
-    write_file(dir->path + "/batch.txt", control("batch/"));
-    const Run_result run =
-        run_program({VEMLO_BATCH_BINARY, "--days", "1", "--jobs", "2", "batch.txt"}, dir->path);
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    expect_single_run_results("batch/");
-    EXPECT_NE(read_file(dir->path + "/batch/vemlo-batch/chunk-0002/log.txt")
-                  .find("Data was not found for 2013 46 0 XX S1 00 HHZ"),
-              std::string::npos);
-}
-
-TEST_F(Batch_test, RerunRunsOnlyTheFailedChunkAndAChangedControlFileStartsAfresh) {
     // The second chunk cannot write its results: its results folder is a file.
     const std::string work = dir->path + "/resumed/vemlo-batch/";
     ASSERT_EQ(run_program({"mkdir", "-p", work + "chunk-0002"}).status, 0);
     write_file(work + "chunk-0002/results", "");
     write_file(dir->path + "/resumed.txt", control("resumed/"));
-    const std::vector<std::string> command = {VEMLO_BATCH_BINARY, "--days", "1", "resumed.txt"};
+    const std::vector<std::string> command = {VEMLO_BATCH_BINARY, "--days", "1",
+                                              "--jobs",           "2",      "resumed.txt"};
     Run_result run = run_program(command, dir->path);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("1 chunk(s) failed or did not run; nothing was merged:\n  chunk 2 "
@@ -105,6 +96,9 @@ TEST_F(Batch_test, RerunRunsOnlyTheFailedChunkAndAChangedControlFileStartsAfresh
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("0 done before; running 3 chunk(s)"), std::string::npos) << run.out;
     expect_single_run_results("resumed/");
+    EXPECT_NE(read_file(work + "chunk-0002/log.txt")
+                  .find("Data was not found for 2013 46 0 XX S1 00 HHZ"),
+              std::string::npos);
 }
 
 TEST_F(Batch_test, SlurmArrayAndMergeJobOnAOneNodeCluster) {
