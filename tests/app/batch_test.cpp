@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
+#include <sstream>
 
 #include "app/batch.h"
 #include "support/synthetic_archive.h"
@@ -168,17 +170,12 @@ TEST(BatchOptions, WrongCommandLinesAreRefused) {
         "");
     EXPECT_EQ(options.days, 3);
     EXPECT_EQ(options.sbatch_args, "-p x y");
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"a", "b"},
-                                               {"--days", "0", "c"},
-                                               {"--days", "2x", "c"},
-                                               {"--jobs"},
-                                               {"--engine", "make", "c"},
-                                               {"--wait", "c"},
-                                               {"--engine", "slurm", "--jobs", "2", "c"},
-                                               {"--frobnicate", "c"}}) {
-        Batch_options o;
-        EXPECT_EQ(parse_batch_arguments(args, o).rfind("Error: ", 0), 0u) << args.size();
+    // Each refused command line, its words split at blanks.
+    for (const char* line : {"", "a b", "--days 0 c", "--days 2x c", "--jobs", "--engine make c",
+                             "--wait c", "--engine slurm --jobs 2 c", "--frobnicate c"}) {
+        std::istringstream words(line);
+        const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+        Batch_options fresh;
+        EXPECT_EQ(parse_batch_arguments(args, fresh).rfind("Error: ", 0), 0u) << line;
     }
 }
