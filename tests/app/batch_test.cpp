@@ -2,57 +2,38 @@
 // chunks, resuming after a failed chunk, and a real one-node Slurm cluster.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
+#include <iterator>
+#include <sstream>
 
 #include "app/batch.h"
-#include "support/mseed_writer.h"
+#include "support/synthetic_archive.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-constexpr int fs = 10;
-
 // Three stations record days 45 and 47 of 2013 (day 46 is missing; S3 also misses day 47):
 // noise with a repeating quake at {day, seconds} and moveouts 0, 1.5 and 3 s.
 void write_archive(const std::string& dir) {
-    const struct {
-        int doy;
-        double seconds;
-    } quakes[] = {{45, 3600}, {45, 30000}, {47, 12000}, {47, 70000}};
-    uint32_t state = 7;
-    for (int s = 0; s < 3; ++s) {
-        const std::string code = "S" + std::to_string(s + 1);
-        const std::string folder = dir + "/archive/" + code + "/2013";
-        ASSERT_EQ(run_program({"mkdir", "-p", folder}).status, 0);
-        for (int doy : {45, 47}) {
-            if (s == 2 && doy == 47)
-                continue;
-            std::vector<int32_t> counts(fs * 86400);
-            for (size_t i = 0; i < counts.size(); ++i) {
-                double value = ((state = state * 1664525u + 1013904223u) >> 8) / 167772.16 - 50;
-                for (const auto& q : quakes) {
-                    const double t = double(i) / fs - q.seconds - 1.5 * s;
-                    if (q.doy == doy && t >= 0 && t <= 9)
-                        value += 900 * t * std::exp(1 - t) * std::sin(2 * M_PI * (1.2 + s) * t);
-                }
-                counts[i] = int32_t(std::lround(value));
-            }
-            write_mseed_int(folder + "/" + code + ".XX.00.HHZ.2013.0" + std::to_string(doy),
-                            {"XX", code, "00", "HHZ", fs, day_start_us(2013, doy), 8192}, counts);
+    const std::pair<int, double> quakes[] = {{45, 3600}, {45, 30000}, {47, 12000}, {47, 70000}};
+    for (int s = 0; s < 3; ++s)
+        for (int doy = 45; doy <= (s < 2 ? 47 : 45); doy += 2) {
+            std::vector<Wavelet> wavelets;
+            for (const auto& [day, seconds] : quakes)
+                if (day == doy)
+                    wavelets.push_back({seconds + 1.5 * s, 0.5, 1.2 + s});
+            write_day_file(dir + "/archive", "S" + std::to_string(s + 1), "HHZ", doy, 10,
+                           synthetic_day(10, 7 + s * 100 + doy, wavelets));
         }
-    }
 }
 
 // Days 45 to 47; two events named "quake", one without templates, one without data.
 std::string control(const std::string& output_dir, const std::string& label = "results") {
-    return label + "\n" + output_dir +
-           "\n\nstart\n2013 45 0\n\nend\n2013 47 0\n\nlength\n10\n\nband\n0.5 3\n\n"
-           "mad multiple\n8\n\nrate\n10\n\nreserved\n0\n\narchive\narchive\n\nreserved\n\n\n"
-           "reserved\n0\n\ndownload keep\n0 1\n\ntemplates\n"
-           "quake\n2013 45 3600 XX S1 00 HHZ 0\n2013 45 3601.5 XX S2 00 HHZ 0\n"
-           "2013 45 3603 XX S3 00 HHZ 0\n\nlonely\n\nquake\n2013 45 3601.5 XX S2 00 HHZ 0\n\n"
-           "ghost\n2013 45 3600 XX S9 00 HHZ 0\n";
+    return control_text(
+        {label, output_dir, "2013 45 0", "2013 47 0", "10", "0.5 3", "8", "10", "archive",
+         "quake\n2013 45 3600 XX S1 00 HHZ 0\n2013 45 3601.5 XX S2 00 HHZ 0\n"
+         "2013 45 3603 XX S3 00 HHZ 0\n\nlonely\n\nquake\n2013 45 3601.5 XX S2 00 HHZ 0\n\n"
+         "ghost\n2013 45 3600 XX S9 00 HHZ 0\n"});
 }
 
 struct Batch_test : ::testing::Test {
@@ -78,29 +59,20 @@ struct Batch_test : ::testing::Test {
 };
 Temp_dir* Batch_test::dir = nullptr;
 
-TEST_F(Batch_test, ParallelOneDayChunksMergeIntoTheSingleRunsFiles) {
+// GNU parallel in one-day chunks: a failed chunk stops the merge, the rerun runs it alone, a
+// changed control file starts afresh, and the merged files are those of the single run.
+TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles) {
     // Both "quake" events detect on days 45 and 47 (the first with 3 templates, 2 without S3).
     const std::string quake = read_file(dir->path + "/single/quake.txt");
     for (const char* count : {" 3\n", " 2\n", " 1\n"})
         ASSERT_NE(quake.find(count), std::string::npos) << quake;
-
-    write_file(dir->path + "/batch.txt", control("batch/"));
-    const Run_result run =
-        run_program({VEMLO_BATCH_BINARY, "--days", "1", "--jobs", "2", "batch.txt"}, dir->path);
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    expect_single_run_results("batch/");
-    EXPECT_NE(read_file(dir->path + "/batch/vemlo-batch/chunk-0002/log.txt")
-                  .find("Data was not found for 2013 46 0 XX S1 00 HHZ"),
-              std::string::npos);
-}
-
-TEST_F(Batch_test, RerunRunsOnlyTheFailedChunkAndAChangedControlFileStartsAfresh) {
     // The second chunk cannot write its results: its results folder is a file.
     const std::string work = dir->path + "/resumed/vemlo-batch/";
     ASSERT_EQ(run_program({"mkdir", "-p", work + "chunk-0002"}).status, 0);
     write_file(work + "chunk-0002/results", "");
     write_file(dir->path + "/resumed.txt", control("resumed/"));
-    const std::vector<std::string> command = {VEMLO_BATCH_BINARY, "--days", "1", "resumed.txt"};
+    const std::vector<std::string> command = {VEMLO_BATCH_BINARY, "--days", "1",
+                                              "--jobs",           "2",      "resumed.txt"};
     Run_result run = run_program(command, dir->path);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("1 chunk(s) failed or did not run; nothing was merged:\n  chunk 2 "
@@ -126,6 +98,9 @@ TEST_F(Batch_test, RerunRunsOnlyTheFailedChunkAndAChangedControlFileStartsAfresh
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("0 done before; running 3 chunk(s)"), std::string::npos) << run.out;
     expect_single_run_results("resumed/");
+    EXPECT_NE(read_file(work + "chunk-0002/log.txt")
+                  .find("Data was not found for 2013 46 0 XX S1 00 HHZ"),
+              std::string::npos);
 }
 
 TEST_F(Batch_test, SlurmArrayAndMergeJobOnAOneNodeCluster) {
@@ -195,17 +170,12 @@ TEST(BatchOptions, WrongCommandLinesAreRefused) {
         "");
     EXPECT_EQ(options.days, 3);
     EXPECT_EQ(options.sbatch_args, "-p x y");
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"a", "b"},
-                                               {"--days", "0", "c"},
-                                               {"--days", "2x", "c"},
-                                               {"--jobs"},
-                                               {"--engine", "make", "c"},
-                                               {"--wait", "c"},
-                                               {"--engine", "slurm", "--jobs", "2", "c"},
-                                               {"--frobnicate", "c"}}) {
-        Batch_options o;
-        EXPECT_EQ(parse_batch_arguments(args, o).rfind("Error: ", 0), 0u) << args.size();
+    // Each refused command line, its words split at blanks.
+    for (const char* line : {"", "a b", "--days 0 c", "--days 2x c", "--jobs", "--engine make c",
+                             "--wait c", "--engine slurm --jobs 2 c", "--frobnicate c"}) {
+        std::istringstream words(line);
+        const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+        Batch_options fresh;
+        EXPECT_EQ(parse_batch_arguments(args, fresh).rfind("Error: ", 0), 0u) << line;
     }
 }

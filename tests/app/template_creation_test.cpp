@@ -1,27 +1,25 @@
 // Moveouts of each event's templates (template creation is run whole by the end-to-end test).
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app/template_creation.h"
+#include "support/synthetic_archive.h"
 
 namespace {
 
 // One event per entry of picks, each pick {day of 2013, seconds}, all at XX.ABC.00.HHZ.
 Template_file events(const std::vector<std::vector<std::pair<int, double>>>& picks) {
-    Template_file t;
-    for (size_t e = 0; e < picks.size(); ++e) {
-        t.event_names.push_back("event" + std::to_string(e + 1));
-        for (const auto& [day, seconds] : picks[e]) {
-            t.pick_year.push_back(2013);
-            t.pick_day.push_back(day);
-            t.pick_seconds.push_back(seconds);
-            t.network.push_back("XX");
-            t.station.push_back("ABC");
-            t.location.push_back("00");
-            t.channel.push_back("HHZ");
-            t.pick_event.push_back(static_cast<int32_t>(e + 1));
-        }
+    Control c;
+    for (const auto& event : picks) {
+        c.templates += "event\n";
+        for (const auto& [day, seconds] : event)
+            c.templates += "2013 " + std::to_string(day) + " " + std::to_string(seconds) +
+                           " XX ABC 00 HHZ 0\n";
+        c.templates += "\n";
     }
-    return t;
+    std::istringstream in(control_text(c));
+    return parse_template_file(in);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ std::vector<float> wiggle(int count) {
 
 }  // namespace
 
-TEST(Interp1Test, CountsUpAndDownSamplingAndHighRates) {
+TEST(Interp1Test, CountsUpAndDownSamplingHighRatesAndTheCoveredSpan) {
     const std::vector<float> y = wiggle(500);
     Sample_span span{7, 9};
     EXPECT_TRUE(interp1(0.0f, 10.0f, y, 3.0f, 3.0f, 20.0f, &span).empty());
@@ -35,12 +35,9 @@ TEST(Interp1Test, CountsUpAndDownSamplingAndHighRates) {
     ASSERT_EQ(late.size(), 500u);
     for (float v : late)
         ASSERT_TRUE(std::isfinite(v) && std::fabs(v) <= 12.0f) << v;
-}
 
-TEST(Interp1Test, ZeroOutsideTheInputAndCoveredSpan) {
-    const std::vector<float> y = wiggle(30);  // 10 per second, times 2.0 .. 4.9
-    Sample_span span;
-    const std::vector<float> out = interp1(2.0f, 10.0f, y, 0.0f, 7.0f, 20.0f, &span);
+    // Zero outside the input and the span it covers: 30 samples at 10 per second from 2.0 s.
+    const std::vector<float> out = interp1(2.0f, 10.0f, wiggle(30), 0.0f, 7.0f, 20.0f, &span);
     ASSERT_EQ(out.size(), 140u);
     ASSERT_EQ(span.first, 40);
     ASSERT_EQ(span.end, 98);

@@ -89,12 +89,10 @@ TEST(Correlation, FlatnessIsRelativeToTheDataMagnitude) {
     const std::vector<float> unscaled = correlate(day, templ, m, n);
     // Physical units: the same values around 1e-10 correlate the same.
     std::vector<float> small_day(day), small_templ(templ);
-    for (float& x : small_day) {
+    for (float& x : small_day)
         x *= 1e-12f;
-    }
-    for (float& x : small_templ) {
+    for (float& x : small_templ)
         x *= 1e-12f;
-    }
     EXPECT_LT(largest_difference(correlate(small_day, small_templ, m, n), unscaled).first, 1e-6);
     // An offset far above the variations: a shape still, not a constant (nor 1 everywhere);
     // variations within float rounding of the offset are flat.

@@ -16,9 +16,8 @@ TEST(Detection, CandidatesThinningAndConsoleLines) {
         {{{100, 0.6f}, {199, 0.6f}}, {199}}};
     for (const auto& [peaks, expected] : cases) {
         std::vector<float> stack(400, 0.0f);
-        for (const auto& [p, value] : peaks) {
+        for (const auto& [p, value] : peaks)
             stack[p] = value;
-        }
         EXPECT_EQ(thin_candidates(stack, find_candidates(stack, 0.4f), 100), expected);
     }
     // Median and MAD 0.0125, threshold 0.1: 300 equals it; the ends never qualify, nor does 1,

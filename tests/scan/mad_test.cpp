@@ -12,14 +12,12 @@ namespace {
 // The selection the radix select replaced: rank n/2 of the numbers, then of their deviations.
 float mad_by_sorting(std::vector<float> v) {
     v.erase(std::remove_if(v.begin(), v.end(), [](float x) { return std::isnan(x); }), v.end());
-    if (v.empty()) {
+    if (v.empty())
         return NAN;
-    }
     std::sort(v.begin(), v.end());
     const float median = v[v.size() / 2];
-    for (float& x : v) {
+    for (float& x : v)
         x = std::fabs(x - median);
-    }
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
@@ -52,9 +50,8 @@ TEST(Mad, SameBitsAsSortingWithTiesNotANumbersSignedZerosAndEveryParity) {
                 value = kind == 0   ? static_cast<float>(r % 5) - 2.0f
                         : kind == 1 ? std::ldexp(static_cast<float>(r) - 500.0f, -(r % 40))
                                     : (r % 4 == 0 ? NAN : static_cast<float>(r % 7) * -0.25f);
-                if (kind == 0 && r % 11 == 0) {
+                if (kind == 0 && r % 11 == 0)
                     value = -0.0f;
-                }
             }
             EXPECT_EQ(bits(mad(x)), bits(mad_by_sorting(x))) << "size " << size << " kind " << kind;
         }

@@ -19,9 +19,8 @@ TEST(Stack, GapsMoveoutsAndTheGapFlagsOfTheBlockSpectra) {
     // positions 4.. into 2...
     const Correlation_plan plan = make_correlation_plan(3);
     const Day_spectra spectra = make_day_spectra(plan, day, 10, 10);
-    for (int p = 0; p < 10; ++p) {
+    for (int p = 0; p < 10; ++p)
         EXPECT_EQ(is_gap(spectra, p), reached[p] == 0) << p;
-    }
     stack.assign(10, 0.0f);
     count.assign(10, 0);
     add_block_to_stack(values.data(), spectra, 4, 8, 2, stack, count);

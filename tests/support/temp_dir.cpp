@@ -1,9 +1,11 @@
 #include "support/temp_dir.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,35 +39,29 @@ void write_file(const std::string& path, const std::string& text) {
 
 Run_result run_program(const std::vector<std::string>& argv, const std::string& cwd) {
     Temp_dir capture;
-    const std::string out_path = capture.path + "/out";
-    const std::string err_path = capture.path + "/err";
-    pid_t pid = fork();
-    if (pid < 0)
-        throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        int in = open("/dev/null", O_RDONLY);
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0 || chdir(cwd.c_str()) != 0)
-            _exit(126);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
+    const std::string out = capture.path + "/out", err = capture.path + "/err";
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
+    // The shell changes directory and runs argv (status 127 when it cannot be found).
+    std::vector<std::string> command = {"sh", "-c", "cd \"$0\" && exec \"$@\"", cwd};
+    command.insert(command.end(), argv.begin(), argv.end());
+    std::vector<char*> args;
+    for (std::string& a : command)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid;
+    const int failed = posix_spawnp(&pid, "sh", &files, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    if (failed != 0)
+        throw std::runtime_error("cannot start sh");
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    Run_result result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(out),
+            read_file(err)};
 }
 
 std::string mask_after(std::string text, const std::string& prefix, char stop,
