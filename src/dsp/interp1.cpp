@@ -44,7 +44,8 @@ std::vector<float> interp1(float t0, float fs_in, const std::vector<float>& y, f
         throw std::length_error("interp1: output window holds too many samples");
     }
     const int count = static_cast<int>(count_f);
-    std::vector<float> out(static_cast<std::size_t>(count), 0.0f);
+    std::vector<float> out;
+    out.reserve(static_cast<std::size_t>(count));  // every sample is appended, none zeroed first
 
     // The output is worked through in chunks: the times and input positions of a whole chunk
     // first, then the neighbouring input samples, then the interpolated values. The first and
@@ -93,7 +94,7 @@ std::vector<float> interp1(float t0, float fs_in, const std::vector<float>& y, f
             const std::uint32_t value = (bits(y0[k]) & flat) | (bits(between) & ~flat);
             t[k] = from_bits(value & keep[k]);
         }
-        std::copy(t, t + size, out.begin() + j0);
+        out.insert(out.end(), t, t + size);
     }
     if (covered != nullptr) {
         *covered = span;
