@@ -59,7 +59,7 @@ void BM_DaySpectra(benchmark::State& state) {
     const int l = day_samples - template_samples + 1;
     for (auto _ : state) {
         const Day_spectra spectra = make_day_spectra(plan, day, l, l);
-        benchmark::DoNotOptimize(spectra.inv_norm.data());
+        benchmark::DoNotOptimize(spectra.inv_norm.get());
     }
     state.SetItemsProcessed(state.iterations() * day_samples);
 }

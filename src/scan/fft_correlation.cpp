@@ -141,7 +141,7 @@ Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<flo
     day.positions = positions;
     day.blocks = (positions + plan.step - 1) / plan.step;
     day.spectra = complex_buffer(static_cast<std::size_t>(day.blocks) * plan.stride);
-    day.inv_norm = std::vector<float>(static_cast<std::size_t>(positions));
+    day.inv_norm.reset(new float[static_cast<std::size_t>(positions)]);
     const float scale = trace_scale(trace);
     const long long size = static_cast<long long>(trace.size());
     const int nfft = plan.nfft, m = plan.m, blocks = day.blocks;
@@ -175,7 +175,7 @@ Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<flo
             for (int j = 0; j < count + m - 1; ++j) {
                 scaled[j] = trace[first + j] * scale;
             }
-            float* inv_norm = day.inv_norm.data() + first;
+            float* inv_norm = day.inv_norm.get() + first;
             window_norms(scaled.data(), m, 0, count, inv_norm);
             for (int q = 0; q < count; ++q) {
                 if (is_gap_position(trace.data(), size, first + q, l)) {
@@ -247,7 +247,7 @@ int correlate_block(const Correlation_plan& plan, const Day_spectra& day,
     }
     fftwf_execute_dft_c2r(plan.inverse, product, work.real.get());
     const float* numerator = work.real.get();
-    const float* inv_norm = day.inv_norm.data() + first;
+    const float* inv_norm = day.inv_norm.get() + first;
     for (int q = 0; q < count; ++q) {
         const float r = numerator[q] * std::fabs(inv_norm[q]);
         const float size = std::fabs(r);
