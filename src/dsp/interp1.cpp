@@ -56,12 +56,14 @@ std::vector<float> interp1(float t0, float fs_in, const std::vector<float>& y, f
     bool any = false;
     float t[chunk], position[chunk], index[chunk], y0[chunk], dy[chunk];
     std::uint32_t keep[chunk];  // all ones where the input covers the sample, else 0
-    for (int j0 = 0; j0 < count; j0 += chunk) {
+    for (int j0 = 0, size = 0; j0 < count; j0 += size) {
+        size = std::min(chunk, count - j0);
+        // Past the window's end (in the last chunk) the last sample is repeated, so that no
+        // sample number goes beyond count; those values are not kept.
         for (int k = 0; k < chunk; ++k) {
-            t[k] = static_cast<float>(j0 + k) / fs_out + t_start;
+            t[k] = static_cast<float>(j0 + std::min(k, size - 1)) / fs_out + t_start;
             position[k] = (t[k] - t0) * fs_in;
         }
-        const int size = std::min(chunk, count - j0);
         for (int k = 0; k < chunk; ++k) {
             // Before the first input sample (or NaN), or so far past the end that the index
             // would not fit an int: both stay 0 without reading the input. For positions from 0
