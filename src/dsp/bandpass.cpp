@@ -37,14 +37,14 @@ using Coeffs = std::unique_ptr<double, Free_deleter>;
 //   s_k[i] = (b_(k+1) x[i] + s_(k+1)[i-1]) - a_(k+1) y[i]   (k >= 1, s_(k_max) = 0),
 // which is the textbook form with s_0[i-1] = (b1 x[i-1] + s_1[i-2]) - a1 y[i-1] substituted
 // (the same sum in another order). s_0 is only formed at the end, for the state handed on.
-// K > 0 fixes k_max at compile time so the state lives in registers; K = 0 takes it at run time.
+// K > 0 fixes k_max at compile time so the state lives in registers; K = 0 takes it at run time
+// and keeps the state in scratch (k_max + 1 entries).
 template <int K>
-void filter_pass(const double* b, const double* a, int k_max, double* z, float* first,
-                 std::ptrdiff_t count, std::ptrdiff_t dir, double offset) {
+void filter_pass(const double* b, const double* a, int k_max, double* z, double* scratch,
+                 float* first, std::ptrdiff_t count, std::ptrdiff_t dir, double offset) {
     const int k_top = K > 0 ? K : k_max;
-    std::vector<double> heap(K > 0 ? 0 : static_cast<std::size_t>(k_top) + 1);
     double local[K > 0 ? K + 1 : 1];
-    double* s = K > 0 ? local : heap.data();  // s[1..k_top-1]: state after the previous sample
+    double* s = K > 0 ? local : scratch;  // s[1..k_top-1]: state after the previous sample
     if (count <= 0) {
         return;
     }
@@ -78,23 +78,23 @@ void filter_pass(const double* b, const double* a, int k_max, double* z, float* 
     }
 }
 
-void filter_pass(const double* b, const double* a, int k_max, double* z, float* first,
-                 std::ptrdiff_t count, std::ptrdiff_t dir, double offset) {
+void filter_pass(const double* b, const double* a, int k_max, double* z, double* scratch,
+                 float* first, std::ptrdiff_t count, std::ptrdiff_t dir, double offset) {
     switch (k_max) {
         case 2:
-            filter_pass<2>(b, a, k_max, z, first, count, dir, offset);
+            filter_pass<2>(b, a, k_max, z, scratch, first, count, dir, offset);
             break;
         case 4:
-            filter_pass<4>(b, a, k_max, z, first, count, dir, offset);
+            filter_pass<4>(b, a, k_max, z, scratch, first, count, dir, offset);
             break;
         case 6:
-            filter_pass<6>(b, a, k_max, z, first, count, dir, offset);
+            filter_pass<6>(b, a, k_max, z, scratch, first, count, dir, offset);
             break;
         case 8:
-            filter_pass<8>(b, a, k_max, z, first, count, dir, offset);
+            filter_pass<8>(b, a, k_max, z, scratch, first, count, dir, offset);
             break;
         default:
-            filter_pass<0>(b, a, k_max, z, first, count, dir, offset);
+            filter_pass<0>(b, a, k_max, z, scratch, first, count, dir, offset);
             break;
     }
 }
@@ -195,6 +195,7 @@ void bandpass(std::vector<float>& data, double f_low, double f_high, int n, doub
     const int k_max = 2 * n;
     // Everything is allocated before the trace is touched, so a failure leaves it as it was.
     std::vector<double> z(static_cast<std::size_t>(k_max) + 1, 0.0);
+    std::vector<double> scratch(static_cast<std::size_t>(k_max) + 1, 0.0);
     if (count == 0) {
         return;
     }
@@ -206,8 +207,9 @@ void bandpass(std::vector<float>& data, double f_low, double f_high, int n, doub
 
     // The forward pass removes the mean as it reads; the backward pass runs from the end and
     // starts from the state the forward pass left behind. Both work in place.
-    filter_pass(b.get(), a.get(), k_max, z.data(), data.data(), count, 1, mean);
-    filter_pass(b.get(), a.get(), k_max, z.data(), data.data() + (count - 1), count, -1, 0.0);
+    filter_pass(b.get(), a.get(), k_max, z.data(), scratch.data(), data.data(), count, 1, mean);
+    filter_pass(b.get(), a.get(), k_max, z.data(), scratch.data(), data.data() + (count - 1), count,
+                -1, 0.0);
 }
 
 bool bandpass_is_stable(double f_low, double f_high, int n, double fs) {
