@@ -26,17 +26,22 @@ const std::vector<float> not_found{not_found_sentinel};
 // are not finite (NaN or infinity) would spread through the filter over the whole window: they
 // become 0, like missing data, and one line on standard error names path and their count.
 std::vector<float> to_floats(Mseed_trace& trace, const std::string& path) {
-    std::vector<float> samples(static_cast<size_t>(trace.numsamples));
+    // Filled by appending, so a day of samples is written once rather than zeroed first.
+    std::vector<float> samples;
+    const size_t count = static_cast<size_t>(trace.numsamples);
+    samples.reserve(count);
     size_t non_finite = 0;
-    for (size_t i = 0; i < samples.size(); ++i) {
-        if (trace.wordtype == 'i') {
-            samples[i] = static_cast<float>(trace.datasamples[i]);
-        } else {
-            std::memcpy(&samples[i], &trace.datasamples[i], sizeof(float));
-            if (!std::isfinite(samples[i])) {
-                samples[i] = 0.0f;
+    if (trace.wordtype == 'i') {
+        samples.assign(trace.datasamples, trace.datasamples + count);
+    } else {
+        for (size_t i = 0; i < count; ++i) {
+            float value;
+            std::memcpy(&value, &trace.datasamples[i], sizeof(float));
+            if (!std::isfinite(value)) {
+                value = 0.0f;
                 ++non_finite;
             }
+            samples.push_back(value);
         }
     }
     std::free(trace.datasamples);

@@ -21,6 +21,10 @@ int main(int argc, char** argv) {
     // the system and faulted in again page by page (which cost more than the FFTs themselves).
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    // One arena for all threads: a day array one thread frees is reused by the next one any
+    // thread takes, instead of each thread faulting in memory of its own (the big arrays are few,
+    // so the shared lock costs nothing).
+    mallopt(M_ARENA_MAX, 1);
     // The banner's tab and the C greeting share stdout's buffer: cout stays synchronised with
     // stdio, so "Utilizing C code." lands right after the tab.
     std::cout << "\n\tvemlo v0.2\n"

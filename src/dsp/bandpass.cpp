@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstddef>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -24,19 +25,77 @@ struct Free_deleter {
 using Coeffs = std::unique_ptr<double, Free_deleter>;
 
 // One pass of the recursion y[i] = sum b[k] x[i-k] - sum a[k] y[i-k] in transposed direct
-// form II. The state and the fed-back output stay in double; only the stored sample is rounded
-// to float, so the rounding is not recirculated through poles close to the unit circle. z has
-// k_max + 1 entries and z[k_max] stays 0; the caller owns z so its state can carry over.
-void filter_pass(const double* b, const double* a, int k_max, double* z,
-                 const std::vector<float>& in, std::vector<float>& out) {
-    const std::size_t count = in.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        const double x = in[i];
-        const double y = b[0] * x + z[0];
-        out[i] = static_cast<float>(y);
-        for (int k = 1; k <= k_max; ++k) {
-            z[k - 1] = (b[k] * x + z[k]) - a[k] * y;
+// form II, in place over count samples starting at first and going in direction dir (1 or -1);
+// each sample is taken as float(x - offset) first. The state and the fed-back output stay in
+// double; only the stored sample is rounded to float, so the rounding is not recirculated
+// through poles close to the unit circle. z has k_max + 1 entries (k_max >= 2) and z[k_max]
+// stays 0; the caller owns z so its state can carry over from one pass to the next.
+//
+// The recursion is bound by the latency of its feedback, so the sum for y[i] is ordered to leave
+// one multiply and one subtraction on the path from y[i-1]: with s_k the state after sample i,
+//   y[i] = ((b0 x[i] + b1 x[i-1]) + s_1[i-2]) - a1 y[i-1],
+//   s_k[i] = (b_(k+1) x[i] + s_(k+1)[i-1]) - a_(k+1) y[i]   (k >= 1, s_(k_max) = 0),
+// which is the textbook form with s_0[i-1] = (b1 x[i-1] + s_1[i-2]) - a1 y[i-1] substituted
+// (the same sum in another order). s_0 is only formed at the end, for the state handed on.
+// K > 0 fixes k_max at compile time so the state lives in registers; K = 0 takes it at run time
+// and keeps the state in scratch (k_max + 1 entries).
+template <int K>
+void filter_pass(const double* b, const double* a, int k_max, double* z, double* scratch,
+                 float* first, std::ptrdiff_t count, std::ptrdiff_t dir, double offset) {
+    const int k_top = K > 0 ? K : k_max;
+    double local[K > 0 ? K + 1 : 1];
+    double* s = K > 0 ? local : scratch;  // s[1..k_top-1]: state after the previous sample
+    if (count <= 0) {
+        return;
+    }
+    float* p = first;
+    double x = static_cast<float>(static_cast<double>(*p) - offset);
+    double y = b[0] * x + z[0];
+    *p = static_cast<float>(y);
+    double older = z[1];  // s_1 two samples back
+    s[k_top] = 0.0;
+#pragma GCC unroll 16
+    for (int k = 1; k < k_top; ++k) {
+        s[k] = (b[k + 1] * x + z[k + 1]) - a[k + 1] * y;
+    }
+    double x_prev = x, y_prev = y;
+    for (std::ptrdiff_t i = 1; i < count; ++i) {
+        p += dir;
+        x = static_cast<float>(static_cast<double>(*p) - offset);
+        y = ((b[0] * x + b[1] * x_prev) + older) - a[1] * y_prev;
+        *p = static_cast<float>(y);
+        older = s[1];
+#pragma GCC unroll 16
+        for (int k = 1; k < k_top; ++k) {
+            s[k] = (b[k + 1] * x + s[k + 1]) - a[k + 1] * y;
         }
+        x_prev = x;
+        y_prev = y;
+    }
+    z[0] = (b[1] * x_prev + older) - a[1] * y_prev;
+    for (int k = 1; k < k_top; ++k) {
+        z[k] = s[k];
+    }
+}
+
+void filter_pass(const double* b, const double* a, int k_max, double* z, double* scratch,
+                 float* first, std::ptrdiff_t count, std::ptrdiff_t dir, double offset) {
+    switch (k_max) {
+        case 2:
+            filter_pass<2>(b, a, k_max, z, scratch, first, count, dir, offset);
+            break;
+        case 4:
+            filter_pass<4>(b, a, k_max, z, scratch, first, count, dir, offset);
+            break;
+        case 6:
+            filter_pass<6>(b, a, k_max, z, scratch, first, count, dir, offset);
+            break;
+        case 8:
+            filter_pass<8>(b, a, k_max, z, scratch, first, count, dir, offset);
+            break;
+        default:
+            filter_pass<0>(b, a, k_max, z, scratch, first, count, dir, offset);
+            break;
     }
 }
 
@@ -133,27 +192,24 @@ void bandpass(std::vector<float>& data, double f_low, double f_high, int n, doub
 
     Coeffs a, b;
     design(n, w1, w2, a, b);
-    // Everything is allocated before the trace is touched, so a failure leaves it as it was.
-    std::vector<float> work(data.size(), 0.0f);
     const int k_max = 2 * n;
+    // Everything is allocated before the trace is touched, so a failure leaves it as it was.
     std::vector<double> z(static_cast<std::size_t>(k_max) + 1, 0.0);
-
-    if (count > 0) {
-        double sum = 0.0;
-        for (float v : data) {
-            sum += static_cast<double>(v);
-        }
-        const double mean = sum / count;
-        for (float& v : data) {
-            v = static_cast<float>(static_cast<double>(v) - mean);
-        }
+    std::vector<double> scratch(static_cast<std::size_t>(k_max) + 1, 0.0);
+    if (count == 0) {
+        return;
     }
+    double sum = 0.0;
+    for (float v : data) {
+        sum += static_cast<double>(v);
+    }
+    const double mean = sum / count;
 
-    filter_pass(b.get(), a.get(), k_max, z.data(), data, work);
-    std::reverse(work.begin(), work.end());
-    // The backward pass starts from the state the forward pass left behind.
-    filter_pass(b.get(), a.get(), k_max, z.data(), work, data);
-    std::reverse(data.begin(), data.end());
+    // The forward pass removes the mean as it reads; the backward pass runs from the end and
+    // starts from the state the forward pass left behind. Both work in place.
+    filter_pass(b.get(), a.get(), k_max, z.data(), scratch.data(), data.data(), count, 1, mean);
+    filter_pass(b.get(), a.get(), k_max, z.data(), scratch.data(), data.data() + (count - 1), count,
+                -1, 0.0);
 }
 
 bool bandpass_is_stable(double f_low, double f_high, int n, double fs) {

@@ -141,7 +141,7 @@ Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<flo
     day.positions = positions;
     day.blocks = (positions + plan.step - 1) / plan.step;
     day.spectra = complex_buffer(static_cast<std::size_t>(day.blocks) * plan.stride);
-    day.inv_norm = std::vector<float>(static_cast<std::size_t>(positions));
+    day.inv_norm.reset(new float[static_cast<std::size_t>(positions)]);
     const float scale = trace_scale(trace);
     const long long size = static_cast<long long>(trace.size());
     const int nfft = plan.nfft, m = plan.m, blocks = day.blocks;
@@ -151,15 +151,12 @@ Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<flo
 #pragma omp parallel
     {
         Real_buffer block;
-        std::vector<float> scaled;
 #pragma omp for schedule(dynamic, 16)
         for (int b = 0; b < blocks; ++b) {
             if (!block) {
                 try {
                     block = real_buffer(static_cast<std::size_t>(nfft));
-                    scaled.resize(static_cast<std::size_t>(plan.step + m - 1));
                 } catch (const std::bad_alloc&) {
-                    block.reset();
 #pragma omp atomic write
                     out_of_memory = true;
                     continue;
@@ -169,14 +166,14 @@ Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<flo
             for (int j = 0; j < nfft; ++j) {
                 block[j] = first + j < size ? trace[first + j] * scale : 0.0f;
             }
+            // The block's windows lie within the trace (positions end m - 1 samples before it),
+            // so their scaled samples are the first count + m - 1 of the block. They are read
+            // before the transform, which leaves its input as it was anyway.
+            const int count = static_cast<int>(std::min<long long>(plan.step, positions - first));
+            float* inv_norm = day.inv_norm.get() + first;
+            window_norms(block.get(), m, 0, count, inv_norm);
             fftwf_execute_dft_r2c(plan.forward, block.get(),
                                   day.spectra.get() + static_cast<std::size_t>(b) * plan.stride);
-            const int count = static_cast<int>(std::min<long long>(plan.step, positions - first));
-            for (int j = 0; j < count + m - 1; ++j) {
-                scaled[j] = trace[first + j] * scale;
-            }
-            float* inv_norm = day.inv_norm.data() + first;
-            window_norms(scaled.data(), m, 0, count, inv_norm);
             for (int q = 0; q < count; ++q) {
                 if (is_gap_position(trace.data(), size, first + q, l)) {
                     inv_norm[q] = -inv_norm[q];
@@ -247,7 +244,7 @@ int correlate_block(const Correlation_plan& plan, const Day_spectra& day,
     }
     fftwf_execute_dft_c2r(plan.inverse, product, work.real.get());
     const float* numerator = work.real.get();
-    const float* inv_norm = day.inv_norm.data() + first;
+    const float* inv_norm = day.inv_norm.get() + first;
     for (int q = 0; q < count; ++q) {
         const float r = numerator[q] * std::fabs(inv_norm[q]);
         const float size = std::fabs(r);

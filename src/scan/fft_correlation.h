@@ -58,7 +58,8 @@ struct Day_spectra {
     int blocks = 0;          // ceil(positions / step)
     Complex_buffer spectra;  // blocks × stride: spectrum of trace[b·step, b·step + nfft)
     // Per position: 1 / window norm, 0 for a flat window; negative (-0 too) at a gap position.
-    std::vector<float> inv_norm;
+    // Not zeroed on allocation: the threads that compute the blocks write (and first touch) it.
+    std::unique_ptr<float[]> inv_norm;
 };
 
 // True when position q of day is a gap position.
