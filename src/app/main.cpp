@@ -10,12 +10,14 @@
 
 #include "app/band_check.h"
 #include "app/hello_world.h"
+#include "app/huge_pages.h"
 #include "app/template_creation.h"
 #include "control/template_file.h"
 #include "scan/correlation_scan.h"
 #include "scan/memory_budget.h"
 
 int main(int argc, char** argv) {
+    restart_with_huge_pages(argv);
     // Day-length arrays come and go all through the scan. Taken from the heap rather than mapped
     // one by one, the memory of one is kept and reused for the next instead of being returned to
     // the system and faulted in again page by page (which cost more than the FFTs themselves).
