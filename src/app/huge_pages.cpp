@@ -11,9 +11,8 @@ void restart_with_huge_pages(char** argv) {
     if (tunables != nullptr && std::strstr(tunables, "glibc.malloc.hugetlb") != nullptr)
         return;
     const std::string wanted = "glibc.malloc.hugetlb=1";
-    const std::string value = tunables != nullptr && *tunables != '\0'
-                                  ? std::string(tunables) + ":" + wanted
-                                  : wanted;
+    const std::string value =
+        tunables != nullptr && *tunables != '\0' ? std::string(tunables) + ":" + wanted : wanted;
     if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0)
         return;
     execv("/proc/self/exe", argv);

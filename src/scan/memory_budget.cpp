@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <set>
+#include <string>
 
 #include "scan/fft_correlation.h"
 
@@ -16,6 +18,41 @@ constexpr long long mib = 1 << 20;
 long long day_samples(const Template_file& control) {
     const float samples = static_cast<float>(control.sample_rate) * 86400.0f;
     return static_cast<long long>(std::clamp(samples, 0.0f, 2147483520.0f));
+}
+
+// The smallest limit in the files named file of the control group path below root and of the
+// groups above it, or -1 when none holds a number ("max" means no limit).
+long long smallest_limit(const std::string& root, std::string path, const std::string& file) {
+    long long smallest = -1;
+    for (bool more = true; more;) {
+        std::ifstream in(root + (path == "/" ? std::string() : path) + "/" + file);
+        long long limit = 0;
+        if (in >> limit && limit > 0 && (smallest < 0 || limit < smallest))
+            smallest = limit;
+        const std::size_t slash = path.rfind('/');
+        more = !path.empty() && path != "/" && slash != std::string::npos;
+        path = more ? path.substr(0, slash) : path;
+    }
+    return smallest;
+}
+
+// The memory limit of this process's control group (as a Slurm job or a container sets it), or
+// -1 when there is none or it cannot be read. Both cgroup versions are looked at.
+long long cgroup_memory_limit() {
+    std::ifstream groups("/proc/self/cgroup");
+    long long smallest = -1;
+    for (std::string line; std::getline(groups, line);) {
+        long long limit = -1;
+        if (line.rfind("0::", 0) == 0) {
+            limit = smallest_limit("/sys/fs/cgroup", line.substr(3), "memory.max");
+        } else if (line.find(":memory:") != std::string::npos) {
+            limit = smallest_limit("/sys/fs/cgroup/memory", line.substr(line.find(":memory:") + 8),
+                                   "memory.limit_in_bytes");
+        }
+        if (limit > 0 && (smallest < 0 || limit < smallest))
+            smallest = limit;
+    }
+    return smallest;
 }
 
 }  // namespace
@@ -41,10 +78,12 @@ long long memory_budget_bytes(std::string& problem) {
     }
     const long long pages = sysconf(_SC_PHYS_PAGES);
     const long long page_size = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page_size <= 0) {
-        return 4096 * mib;  // not reported by the system: a modest machine's half
-    }
-    return pages / 2 * page_size;
+    long long memory = pages > 0 && page_size > 0 ? pages * page_size : 8192 * mib;
+    // A batch job or a container may be held to less than the machine has.
+    const long long limit = cgroup_memory_limit();
+    if (limit > 0)
+        memory = std::min(memory, limit);
+    return memory / 2;
 }
 
 long long scan_base_bytes(long long n) {

@@ -6,8 +6,9 @@
 #include "control/template_file.h"
 
 // The budget in bytes: VEMLO_MEMORY_MB megabytes (MiB) when that variable is set, else half of
-// the physical memory. Returns -1, with a line beginning "Error: " in problem, when the
-// variable is set to anything but a whole number from 1 to 2^30.
+// the physical memory, or of the process's control-group memory limit (a Slurm job's or a
+// container's) when that is smaller. Returns -1, with a line beginning "Error: " in problem, when
+// the variable is set to anything but a whole number from 1 to 2^30.
 long long memory_budget_bytes(std::string& problem);
 
 // Bytes the scan takes whatever the batch: one event-day's stack, counts and MAD selection or
