@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/band_check.h"
 #include "app/batch.h"
 #include "dsp/time_convert.h"
 #include "scan/progress_line.h"
@@ -96,7 +97,9 @@ int main(int argc, char** argv) {
                            std::istreambuf_iterator<char>());
     std::istringstream in(text);
     const Template_file control = parse_template_file(in);
-    const std::string problem = check_settings(control);
+    std::string problem = check_settings(control);
+    if (problem.empty())
+        problem = check_band(control);
     if (!problem.empty()) {
         std::cout << problem << std::endl;
         return 1;

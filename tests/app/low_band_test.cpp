@@ -41,4 +41,8 @@ TEST(LowBand, FindsTheRepeatsAndRefusesABandItCannotFilter) {
               std::string::npos)
         << refused.out;
     EXPECT_EQ(refused.out.find("Creating"), std::string::npos);
+    // vemlo-batch refuses it before making any chunk.
+    const Run_result batch = run_program({VEMLO_BATCH_BINARY, "narrow.txt"}, dir.path);
+    EXPECT_EQ(batch.status, 1);
+    EXPECT_EQ(batch.out.rfind("Error: the band-pass from 0.01 to 0.02 Hz", 0), 0u) << batch.out;
 }
