@@ -1,6 +1,5 @@
 // Cost of conditioning one day trace: resampling with interp1 and zero-phase band-pass.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <cmath>
 #include <vector>
@@ -46,17 +45,3 @@ void BM_interp1_day(benchmark::State& state) {
 BENCHMARK(BM_interp1_day)->Arg(20)->Arg(100)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-// Day-length arrays come from reused heap memory, as in vemlo itself (src/app/main.cpp): a fresh
-// mapping in every iteration would time the page faults of the new memory rather than the stage.
-int main(int argc, char** argv) {
-    mallopt(M_MMAP_MAX, 0);
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -2,7 +2,6 @@
 // scan did it before, and the FFT one: the day's spectra once, then each template) and the MAD
 // of the stack.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <opencv2/imgproc.hpp>
 
@@ -97,17 +96,3 @@ BENCHMARK(BM_ImageLibraryCorrelateDay)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DaySpectra)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TemplateOnSharedSpectra)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MadOfDayStack)->Unit(benchmark::kMillisecond);
-
-// Day-length arrays come from reused heap memory, as in vemlo itself (src/app/main.cpp): a fresh
-// mapping in every iteration would time the page faults of the new memory rather than the stage.
-int main(int argc, char** argv) {
-    mallopt(M_MMAP_MAX, 0);
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
