@@ -15,27 +15,14 @@
 std::vector<float> correlate(const std::vector<float>& day, const std::vector<float>& templ,
                              int m_used, int l);
 
-// Gap flags of the first min(l, day.size()) positions of day, for a stack of l positions:
-// position p is a gap when day[p] is exactly 0 and p is at an end of the range or next to
-// another exact 0 (a neighbour past the end of day counts as 0).
-std::vector<unsigned char> gap_positions(const std::vector<float>& day, int l);
-
-// Adds values[0..count), the correlation values of positions first.., of a template with
-// moveout s into stack position p - s for every such p from s on that is not a gap (gap holds
-// the flags of gap_positions; positions past it are not added), counting each addition in
-// stack_count.
-void add_span_to_stack(const float* values, long long first, long long count,
-                       const std::vector<unsigned char>& gap, int s, std::vector<float>& stack,
-                       std::vector<int>& stack_count);
-
 // Adds correlation value p of a template with moveout s into stack position p - s for every p
 // from s to l - 1 that is not a gap position of day (day[p] exactly 0 and p at an end of the
 // range or next to another exact 0), counting each addition in stack_count.
 void add_to_stack(const std::vector<float>& correlation, const std::vector<float>& day, int s,
                   std::vector<float>& stack, std::vector<int>& stack_count);
 
-// As add_span_to_stack for the count values of block positions first.. of day, whose gap flags
-// day carries (positions past day.positions are not added).
+// As add_to_stack for the count values of block positions first.. of day, whose gap flags day
+// carries (positions past day.positions are not added).
 void add_block_to_stack(const float* values, const Day_spectra& day, long long first, int count,
                         int s, std::vector<float>& stack, std::vector<int>& stack_count);
 
