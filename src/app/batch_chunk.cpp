@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "app/batch.h"
+#include "control/messages.h"
 
 namespace fs = std::filesystem;
 
@@ -23,7 +24,7 @@ std::string check_run(int status, const std::string& log, const Template_file& c
     std::ifstream in(log, std::ios::binary);
     const std::string console((std::istreambuf_iterator<char>(in)),
                               std::istreambuf_iterator<char>());
-    if (console.find("Unable to open output file!") != std::string::npos)
+    if (console.find(results_open_failure) != std::string::npos)
         return "vemlo could not write a results file";
     std::error_code error;
     for (const std::string& name : chunk_control.event_names)

@@ -12,6 +12,7 @@
 #include "app/hello_world.h"
 #include "app/huge_pages.h"
 #include "app/template_creation.h"
+#include "control/messages.h"
 #include "control/template_file.h"
 #include "scan/correlation_scan.h"
 #include "scan/memory_budget.h"
@@ -78,6 +79,6 @@ int main(int argc, char** argv) {
     // Wall-clock time: processor time would count every thread of a parallel run.
     const auto end = std::chrono::steady_clock::now();
     const int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(end - start).count();
-    std::cout << "Run time: ~" << seconds << " seconds." << std::endl;
+    std::cout << run_time_line << seconds << " seconds." << std::endl;
     return 0;
 }

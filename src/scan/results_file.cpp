@@ -4,6 +4,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "control/messages.h"
 #include "dsp/time_convert.h"
 
 namespace {
@@ -46,7 +47,7 @@ bool append_lines(const std::string& file_name, const std::string& lines, std::o
     out << "\nWriting results to file...";
     std::ofstream file(file_name, std::ios::out | std::ios::app);
     if (!file.is_open()) {
-        out << "\nUnable to open output file!\n";
+        out << "\n" << results_open_failure << "!\n";
         out << "done.\n";
         return false;
     }
@@ -55,7 +56,7 @@ bool append_lines(const std::string& file_name, const std::string& lines, std::o
     file.close();
     const bool written = !file.fail();
     if (!written) {
-        out << "\nUnable to write output file " << file_name << "!\n";
+        out << "\n" << results_write_failure << " " << file_name << "!\n";
     }
     out << "done.\n";
     return written;
