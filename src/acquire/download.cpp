@@ -52,6 +52,8 @@ std::vector<std::string> download_command(const std::string& base_url, const std
 Outcome<Child_status> run_download(const std::vector<std::string>& argv) {
     Child_options options;
     options.null_input = false;
-    options.environment = {"LC_ALL=C"};  // wget's report in English: it is read back
+    // wget's report in English, as it is read back (LANGUAGE sets the messages' language
+    // alone: a C locale would also make wget re-encode the URL).
+    options.environment = {"LANGUAGE=en"};
     return run_child(argv, options);
 }

@@ -6,7 +6,7 @@
 #include "control/outcome.h"
 
 // Checks the file a download wrote against wget's report of it (wget run with --no-verbose
-// --server-response in the C locale, its report in wget_log): the file must be as long as the
+// --server-response, its messages in English, its report in wget_log): the file must be as long as the
 // Content-Length of the last answer (when it gave one), the report must not say that the
 // transfer ended early, and the file must be whole miniSEED (check_mseed_whole), which catches
 // a chunked or close-delimited answer cut within a record. Fails with a one-line reason.

@@ -53,21 +53,25 @@ Outcome<std::string> submit(const Batch_work& work, const std::vector<std::strin
 Status submit_to_slurm(const Batch_work& work, const std::vector<int>& numbers,
                        const Sbatch_args& sbatch, bool wait, const std::string& self,
                        const Waiting& waiting) {
-    // Each task gets the CPUs Slurm gave it as OpenMP threads.
+    // The jobs start in the work directory (--chdir takes its path as it is) and send their
+    // output to files there themselves: Slurm reads an --output path, the directory it is
+    // relative to included, as a filename pattern ('%' and '\'), so it gets none of the user's
+    // text. Each task gets the CPUs Slurm gave it as OpenMP threads.
     const std::string chunk_script = work.dir + "chunk.sbatch";
     const std::string merge_script = work.dir + "merge.sbatch";
-    Status scripts = write_script(chunk_script, "OMP_NUM_THREADS=${SLURM_CPUS_PER_TASK:-1} exec " +
-                                                    quoted(self) + " --run-chunk " +
-                                                    quoted(work.dir) + " \"$SLURM_ARRAY_TASK_ID\"");
+    Status scripts = write_script(
+        chunk_script, "exec >\"slurm-chunk-$SLURM_ARRAY_TASK_ID.out\" 2>&1\n"
+                      "OMP_NUM_THREADS=${SLURM_CPUS_PER_TASK:-1} exec " +
+                          quoted(self) + " --run-chunk " + quoted(work.dir) +
+                          " \"$SLURM_ARRAY_TASK_ID\"");
     if (scripts.ok())
-        scripts = write_script(merge_script, "exec " + quoted(self) + " --merge " + quoted(work.dir));
+        scripts = write_script(merge_script, "exec >slurm-merge.out 2>&1\nexec " + quoted(self) +
+                                                 " --merge " + quoted(work.dir));
     if (!scripts.ok()) {
         std::cout << "Error: cannot write the job scripts: " << *scripts.error << std::endl;
         return scripts;
     }
 
-    // The jobs start in the work directory and name their output files relative to it: Slurm
-    // reads '%' and '\' in an output path as a filename pattern, and no user text is one.
     std::string array;
     for (int number : numbers)
         array += (array.empty() ? "" : ",") + std::to_string(number);
@@ -76,7 +80,7 @@ Status submit_to_slurm(const Batch_work& work, const std::vector<int>& numbers,
                                      "--job-name=vemlo-chunks",
                                      "--array=" + array,
                                      "--chdir=" + work.dir,
-                                     "--output=slurm-chunk-%a.out"};
+                                     "--output=/dev/null"};
     if (!sbatch.dependency.empty())
         argv.push_back("--dependency=" + sbatch.dependency);
     argv.insert(argv.end(), sbatch.options.begin(), sbatch.options.end());
@@ -96,7 +100,7 @@ Status submit_to_slurm(const Batch_work& work, const std::vector<int>& numbers,
             "--dependency=" + merge_dependency(*array_id.value, sbatch.dependency),
             "--kill-on-invalid-dep=yes",
             "--chdir=" + work.dir,
-            "--output=slurm-merge.out"};
+            "--output=/dev/null"};
     argv.insert(argv.end(), sbatch.options.begin(), sbatch.options.end());
     if (wait)
         argv.push_back("--wait");

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "control/messages.h"
 #include "support/synthetic_archive.h"
 #include "support/temp_dir.h"
 
@@ -164,26 +165,35 @@ TEST_F(Batch_test, SlurmArrayAndMergeJobOnAOneNodeCluster) {
     ASSERT_EQ(started.status, 0) << started.out << started.err;
     setenv("SLURM_CONF", (cluster + "/slurm.conf").c_str(), 1);
 
-    // A failing task (chunk 3 cannot write its results) cancels the merge job.
-    const std::string work = dir->path + "/slurm/vemlo-batch/";
-    block_chunk("slurm/", 3);
-    write_file(dir->path + "/slurm.txt", control("slurm/"));
-    const std::vector<std::string> command = {"timeout",  "900",   VEMLO_BATCH_BINARY,
-                                              "--engine", "slurm", "--wait",
-                                              "--days",   "1",     "slurm.txt"};
+    // A failing task (chunk 3 cannot write its results) cancels the merge job. The results
+    // directory holds Slurm's filename pattern characters, which stay plain text.
+    const std::string output = "sl%u\\m%j/";
+    const std::string work = dir->path + "/" + output + "vemlo-batch/";
+    block_chunk(output, 3);
+    write_file(dir->path + "/slurm.txt", control(output));
+    std::vector<std::string> command = {"timeout",  "900",   VEMLO_BATCH_BINARY,
+                                        "--engine", "slurm", "--wait",
+                                        "--days",   "1",     "slurm.txt"};
     Run_result run = run_program(command, dir->path);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("  chunk 3 (2013 47 to 2013 47): log " + work + "chunk-0003/log.txt"),
               std::string::npos)
         << run.out << run.err;
-    EXPECT_NE(run_program({"test", "-e", dir->path + "/slurm/quake.txt"}).status, 0);
+    EXPECT_NE(read_file(work + "chunk-0001/log.txt").find(run_time_line), std::string::npos);
+    EXPECT_NE(read_file(work + "slurm-chunk-3.out").find("Chunk 3 failed"), std::string::npos);
+    EXPECT_NE(run_program({"test", "-e", dir->path + "/" + output + "quake.txt"}).status, 0);
 
+    // The user's dependency (a job of theirs that runs first) holds for both jobs, and the
+    // merge job still waits for the chunk that runs again.
+    const Run_result first = run_program(
+        {"sbatch", "--parsable", "--output=/dev/null", "--wrap", "sleep 2"}, dir->path);
+    ASSERT_EQ(first.status, 0) << first.err;
     ASSERT_EQ(run_program({"rm", work + "chunk-0003/results"}).status, 0);
+    command.insert(command.end() - 1,
+                   {"--sbatch", "--dependency afterok:" + first.out.substr(0, first.out.find('\n'))});
     run = run_program(command, dir->path);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Submitted 1 chunk(s) as Slurm job array"), std::string::npos);
-    expect_single_run_results("slurm/");
+    expect_single_run_results(output);
 }
-
 }  // namespace
-
