@@ -58,7 +58,8 @@ std::string describe(const Child_status& status) {
     if (status.signal == 0)
         return "status " + std::to_string(status.exit_code);
     const char* name = sigabbrev_np(status.signal);
-    return "signal " + std::to_string(status.signal) + (name ? std::string(" (SIG") + name + ")" : "");
+    return "signal " + std::to_string(status.signal) +
+           (name ? std::string(" (SIG") + name + ")" : "");
 }
 
 void pass_on_stop_signals() {
@@ -173,9 +174,9 @@ Outcome<int> lock_file(const std::string& path) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
-        return failed<int>(error == EWOULDBLOCK ? path + " is locked by another process"
-                                                : "cannot lock " + path + ": " +
-                                                      std::strerror(error));
+        return failed<int>(error == EWOULDBLOCK
+                               ? path + " is locked by another process"
+                               : "cannot lock " + path + ": " + std::strerror(error));
     }
     return succeeded(fd);
 }

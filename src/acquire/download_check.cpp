@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <strings.h>
 #include <cstdlib>
 #include <fstream>
-#include <strings.h>
 
 #include "acquire/mseed_whole.h"
 

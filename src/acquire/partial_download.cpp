@@ -32,10 +32,8 @@ void remove_abandoned_downloads(const std::string& path) {
     const std::string prefix = day_file.filename().string() + ".part-" + host_name() + "-";
     std::error_code error;
     std::vector<fs::path> abandoned;
-    for (const auto& entry : fs::directory_iterator(day_file.parent_path().empty()
-                                                        ? fs::path(".")
-                                                        : day_file.parent_path(),
-                                                    error)) {
+    for (const auto& entry : fs::directory_iterator(
+             day_file.parent_path().empty() ? fs::path(".") : day_file.parent_path(), error)) {
         const std::string name = entry.path().filename().string();
         if (name.compare(0, prefix.size(), prefix) != 0)
             continue;

@@ -77,8 +77,8 @@ Status run_chunk(const Batch_work& work, const Template_file& control, const Chu
     // or a chunk of a killed batch still running): vemlo inherits the lock.
     const Outcome<int> lock = lock_file(dir + "lock");
     if (!lock.ok()) {
-        std::cout << name << " failed: it is already running, or " << dir
-                  << " is not writable (" << lock.error << ")" << std::endl;
+        std::cout << name << " failed: it is already running, or " << dir << " is not writable ("
+                  << lock.error << ")" << std::endl;
         return failure(lock.error);
     }
     // The plan this run belongs to, read before vemlo reads its control file: a newer plan

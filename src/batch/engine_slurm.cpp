@@ -59,11 +59,11 @@ Status submit_to_slurm(const Batch_work& work, const std::vector<int>& numbers,
     // text. Each task gets the CPUs Slurm gave it as OpenMP threads.
     const std::string chunk_script = work.dir + "chunk.sbatch";
     const std::string merge_script = work.dir + "merge.sbatch";
-    Status scripts = write_script(
-        chunk_script, "exec >\"slurm-chunk-$SLURM_ARRAY_TASK_ID.out\" 2>&1\n"
-                      "OMP_NUM_THREADS=${SLURM_CPUS_PER_TASK:-1} exec " +
-                          quoted(self) + " --run-chunk " + quoted(work.dir) +
-                          " \"$SLURM_ARRAY_TASK_ID\"");
+    Status scripts = write_script(chunk_script,
+                                  "exec >\"slurm-chunk-$SLURM_ARRAY_TASK_ID.out\" 2>&1\n"
+                                  "OMP_NUM_THREADS=${SLURM_CPUS_PER_TASK:-1} exec " +
+                                      quoted(self) + " --run-chunk " + quoted(work.dir) +
+                                      " \"$SLURM_ARRAY_TASK_ID\"");
     if (scripts.ok())
         scripts = write_script(merge_script, "exec >slurm-merge.out 2>&1\nexec " + quoted(self) +
                                                  " --merge " + quoted(work.dir));
@@ -75,12 +75,9 @@ Status submit_to_slurm(const Batch_work& work, const std::vector<int>& numbers,
     std::string array;
     for (int number : numbers)
         array += (array.empty() ? "" : ",") + std::to_string(number);
-    std::vector<std::string> argv = {"sbatch",
-                                     "--parsable",
-                                     "--job-name=vemlo-chunks",
-                                     "--array=" + array,
-                                     "--chdir=" + work.dir,
-                                     "--output=/dev/null"};
+    std::vector<std::string> argv = {
+        "sbatch",           "--parsable",          "--job-name=vemlo-chunks",
+        "--array=" + array, "--chdir=" + work.dir, "--output=/dev/null"};
     if (!sbatch.dependency.empty())
         argv.push_back("--dependency=" + sbatch.dependency);
     argv.insert(argv.end(), sbatch.options.begin(), sbatch.options.end());
@@ -111,7 +108,8 @@ Status submit_to_slurm(const Batch_work& work, const std::vector<int>& numbers,
     if (!merge_id.ok())
         return failure(merge_id.error);
     if (wait)
-        return status.success() ? success() : failure("the merge job ended with " + describe(status));
+        return status.success() ? success()
+                                : failure("the merge job ended with " + describe(status));
     std::cout << "Submitted the merge as Slurm job " << *merge_id.value
               << "; it runs once every chunk has succeeded (squeue shows both). Its report: "
               << work.dir << "slurm-merge.out" << std::endl;

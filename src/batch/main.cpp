@@ -63,8 +63,7 @@ int chunk_task(const std::vector<std::string>& args) {
     }
     const Outcome<Loaded_work> loaded = load_work(args[0]);
     if (!loaded.ok() || size_t(number) > loaded.value->chunks.size()) {
-        std::cout << "Error: " << (loaded.ok() ? "no chunk " + args[1] : loaded.error)
-                  << std::endl;
+        std::cout << "Error: " << (loaded.ok() ? "no chunk " + args[1] : loaded.error) << std::endl;
         return 1;
     }
     const Status run = run_chunk(loaded.value->work, loaded.value->control,
@@ -204,8 +203,8 @@ int main(int argc, char** argv) {
         if (!status.ok())
             return 1;
     } else if (!pending.empty()) {
-        const Status submitted = submit_to_slurm(work, pending, options.sbatch, options.wait,
-                                                 own_path(), count_done);
+        const Status submitted =
+            submit_to_slurm(work, pending, options.sbatch, options.wait, own_path(), count_done);
         count_done();
         progress_finish(progress);
         if (stop_signal() != 0)

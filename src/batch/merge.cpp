@@ -94,8 +94,8 @@ Outcome<std::vector<int>> merge_chunks(const Batch_work& work, const Template_fi
         for (size_t e : events_of_file[path])
             for (const Chunk& chunk : chunks)
                 if (problem == 0)
-                    problem = append_file(fd, chunk_output_dir(work, chunk.number) + names[e] +
-                                                  ".txt");
+                    problem =
+                        append_file(fd, chunk_output_dir(work, chunk.number) + names[e] + ".txt");
         if (problem == 0 && ::fsync(fd) != 0)
             problem = errno;
         if (::close(fd) != 0 && problem == 0)

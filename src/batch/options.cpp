@@ -50,7 +50,8 @@ Status parse_batch_arguments(const std::vector<std::string>& args, Batch_options
         if (arg == "--engine") {
             options.engine = args[++i];
             if (options.engine != "parallel" && options.engine != "slurm")
-                return failure("Error: unknown engine '" + options.engine + "' (parallel or slurm)");
+                return failure("Error: unknown engine '" + options.engine +
+                               "' (parallel or slurm)");
         } else if (arg == "--days") {
             options.days = positive_number(args[++i], 100000);
             if (options.days == 0)

@@ -37,8 +37,8 @@ Outcome<Sbatch_args> parse_sbatch_args(const std::string& text) {
         bool value_attached = false;
         if (word.rfind("--", 0) == 0 && word.size() > 2) {
             const size_t equals = word.find('=');
-            const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos
-                                                                                : equals - 2);
+            const std::string name =
+                word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
             for (const char* reserved : reserved_long)
                 if (abbreviates(name, reserved, 1))
                     return failed<Sbatch_args>("Error: " + word + refused_help);

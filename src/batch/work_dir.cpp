@@ -37,9 +37,10 @@ int chunk_number(const std::string& name) {
 // Whether name is one of the files vemlo-batch itself writes at the top of a work directory
 // (chunk folders aside): what a new plan may remove.
 bool made_by_batch(const std::string& name) {
-    static const char* const fixed[] = {"plan.txt",         "control.txt",      "prefetch",
-                                        "parallel-joblog.txt", "chunk.sbatch",  "merge.sbatch",
-                                        "sbatch-chunk.out", "sbatch-merge.out", "slurm-merge.out"};
+    static const char* const fixed[] = {
+        "plan.txt",       "control.txt",  "prefetch",         "parallel-joblog.txt",
+        "chunk.sbatch",   "merge.sbatch", "sbatch-chunk.out", "sbatch-merge.out",
+        "slurm-merge.out"};
     for (const char* made : fixed)
         if (name == made || name == std::string(made) + ".partial")
             return true;
@@ -110,9 +111,10 @@ Status claim_work_dir(const Batch_work& work) {
         return success();
     for (const auto& entry : fs::directory_iterator(work.dir, error))
         if (entry.path().filename() != "lock")
-            return failure(work.dir + " holds files but no vemlo-batch plan: it is not a "
-                                      "vemlo-batch work directory, and vemlo-batch leaves it "
-                                      "alone; move it away or choose another results directory");
+            return failure(work.dir +
+                           " holds files but no vemlo-batch plan: it is not a "
+                           "vemlo-batch work directory, and vemlo-batch leaves it "
+                           "alone; move it away or choose another results directory");
     return error ? failure("cannot read " + work.dir + ": " + error.message()) : success();
 }
 
@@ -152,8 +154,9 @@ Status prepare_work(const Batch_work& work, const std::string& control_text,
         const Template_file t = chunk_control(control, chunk, chunk_output_dir(work, chunk.number));
         const std::string text = format_template_file(t);
         if (text.empty())
-            return failure("this control file cannot be cut into chunks: its output directory, "
-                           "a template line or a name cannot be written back unchanged");
+            return failure(
+                "this control file cannot be cut into chunks: its output directory, "
+                "a template line or a name cannot be written back unchanged");
         if (read_text(dir + "control.txt") == text)
             continue;
         const Status written = write_text(dir + "control.txt", text);

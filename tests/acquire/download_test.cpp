@@ -28,8 +28,8 @@ TEST(Download, ThroughWgetFromTheStandIn) {
         counts[i] = int32_t((i * 7919) % 20011) - 10000;
     write_mseed_int(day, Mseed_series(), counts);
     ASSERT_GT(read_file(day).size(), 2048u);
-    const char* argv[] = {"python3",   script.c_str(), port.c_str(), log.c_str(),
-                          "120",       day.c_str(),    nullptr};
+    const char* argv[] = {"python3", script.c_str(), port.c_str(), log.c_str(),
+                          "120",     day.c_str(),    nullptr};
     pid_t pid;
     ASSERT_EQ(posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
     const std::shared_ptr<void> stop(nullptr, [pid](void*) {
@@ -82,7 +82,8 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     // after.
     control.keep_downloads = 0;
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(is_not_found(get_data(2012, 65, 86399.999f, "XX", "ABC", "", "HHZ", 100, control)));
+    EXPECT_FALSE(
+        is_not_found(get_data(2012, 65, 86399.999f, "XX", "ABC", "", "HHZ", 100, control)));
     EXPECT_EQ(testing::internal::GetCapturedStdout().rfind(
                   "Downloading data.\nDeleting downloaded data (***NOT IMPLEMENTED***).\n", 0),
               0u);

@@ -58,8 +58,8 @@ struct Batch_test : ::testing::Test {
     // An earlier batch's work directory in output_dir whose chunk number cannot write its
     // results: its results folder is a file.
     static void block_chunk(const std::string& output_dir, int number) {
-        const std::string chunk = dir->path + "/" + output_dir + "vemlo-batch/chunk-000" +
-                                  std::to_string(number);
+        const std::string chunk =
+            dir->path + "/" + output_dir + "vemlo-batch/chunk-000" + std::to_string(number);
         ASSERT_EQ(run_program({"mkdir", "-p", chunk}).status, 0);
         write_file(chunk + "/../plan.txt", "vemlo-batch plan\n");
         write_file(chunk + "/results", "");
@@ -185,12 +185,12 @@ TEST_F(Batch_test, SlurmArrayAndMergeJobOnAOneNodeCluster) {
 
     // The user's dependency (a job of theirs that runs first) holds for both jobs, and the
     // merge job still waits for the chunk that runs again.
-    const Run_result first = run_program(
-        {"sbatch", "--parsable", "--output=/dev/null", "--wrap", "sleep 2"}, dir->path);
+    const Run_result first =
+        run_program({"sbatch", "--parsable", "--output=/dev/null", "--wrap", "sleep 2"}, dir->path);
     ASSERT_EQ(first.status, 0) << first.err;
     ASSERT_EQ(run_program({"rm", work + "chunk-0003/results"}).status, 0);
-    command.insert(command.end() - 1,
-                   {"--sbatch", "--dependency afterok:" + first.out.substr(0, first.out.find('\n'))});
+    command.insert(command.end() - 1, {"--sbatch", "--dependency afterok:" +
+                                                       first.out.substr(0, first.out.find('\n'))});
     run = run_program(command, dir->path);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Submitted 1 chunk(s) as Slurm job array"), std::string::npos);

@@ -40,8 +40,7 @@ struct Fake_batch {
         std::filesystem::create_directories(dir.path + "/bin");
         std::filesystem::copy_file(VEMLO_BATCH_BINARY, batch);
         write_file(dir.path + "/bin/vemlo", fake_vemlo);
-        std::filesystem::permissions(dir.path + "/bin/vemlo",
-                                     std::filesystem::perms::owner_all);
+        std::filesystem::permissions(dir.path + "/bin/vemlo", std::filesystem::perms::owner_all);
         Control c;
         c.output = "out/";
         c.end = "2013 46 0";
@@ -50,7 +49,8 @@ struct Fake_batch {
         fake("a b", complete_log, "0");
     }
     // What the stand-in does from now on.
-    static void fake(const std::string& results, const std::string& log, const std::string& status) {
+    static void fake(const std::string& results, const std::string& log,
+                     const std::string& status) {
         setenv("FAKE_RESULTS", results.c_str(), 1);
         setenv("FAKE_LOG", log.c_str(), 1);
         setenv("FAKE_STATUS", status.c_str(), 1);
@@ -60,7 +60,9 @@ struct Fake_batch {
         return run_program(args, dir.path);
     }
     Run_result batch_run() const { return run({"--days", "1", "control.txt"}); }
-    Run_result chunk(int number) const { return run({"--run-chunk", work, std::to_string(number)}); }
+    Run_result chunk(int number) const {
+        return run({"--run-chunk", work, std::to_string(number)});
+    }
     Run_result merge() const { return run({"--merge", work}); }
     std::string file(const std::string& name) const { return read_file(dir.path + "/" + name); }
     bool exists(const std::string& name) const {
@@ -105,8 +107,9 @@ TEST(BatchChunk, DoneOnlyAfterACompleteRunWithEveryResultsFile) {
         EXPECT_NE(b.file("out/vemlo-batch/chunk-0002/log.txt").find(f.reason), std::string::npos);
         EXPECT_FALSE(b.exists("out/vemlo-batch/chunk-0002/done")) << f.reason;
     }
-    EXPECT_NE(b.merge().out.find("1 chunk(s) failed or did not run; nothing was merged:\n  chunk 2"),
-              std::string::npos);
+    EXPECT_NE(
+        b.merge().out.find("1 chunk(s) failed or did not run; nothing was merged:\n  chunk 2"),
+        std::string::npos);
 
     // Chunk 2 done again; chunk 1 then loses its last event's results file.
     Fake_batch::fake("a b", complete_log, "0");
@@ -179,8 +182,8 @@ TEST(BatchChunk, KillingTheBatchStopsEveryChunk) {
     for (const int number : {SIGHUP, SIGTERM, SIGINT}) {
         std::filesystem::remove_all(pids);
         std::filesystem::create_directories(pids);
-        const char* argv[] = {b.batch.c_str(), "--days", "1", "--jobs", "2", "control.txt",
-                              nullptr};
+        const char* argv[] = {b.batch.c_str(), "--days", "1", "--jobs", "2",
+                              "control.txt",   nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
