@@ -125,8 +125,10 @@ TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("2 done before; running 1 chunk(s)"), std::string::npos) << run.out;
 
-    // Three days in chunks of two: the last chunk scans day 47 alone.
+    // Three days in chunks of two: the last chunk scans day 47 alone. Through parallel's
+    // --sshlogin (this machine), the paths travel in the environment too.
     command[2] = "2";
+    command.insert(command.end() - 1, {"--sshlogin", "2/:"});
     run = run_program(command, dir->path);
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("2 chunk(s) of up to 2 day(s), 0 done before"), std::string::npos);

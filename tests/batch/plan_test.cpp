@@ -6,6 +6,7 @@
 
 #include "batch/options.h"
 #include "batch/plan.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -56,6 +57,9 @@ TEST(BatchOptions, WrongCommandLinesAndSbatchOptionsTheBatchSetsAreRefused) {
     Batch_options help;
     EXPECT_TRUE(parse_batch_arguments({"--days", "0", "--help"}, help).ok());
     EXPECT_TRUE(help.help);
+    const Run_result usage = run_program({VEMLO_BATCH_BINARY, "--help"});
+    EXPECT_EQ(usage.status, 0);
+    EXPECT_EQ(usage.out, batch_usage);
     for (const char* line : {"", "a b", "--days 0 c", "--days 2x c", "--jobs", "--engine make c",
                              "--wait c", "--engine slurm --jobs 2 c", "--frobnicate c"}) {
         Batch_options fresh;
