@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "acquire/archive_check.h"
 #include "app/band_check.h"
 #include "app/batch.h"
 #include "dsp/time_convert.h"
@@ -96,14 +97,16 @@ int main(int argc, char** argv) {
     const std::string text((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
     std::istringstream in(text);
-    const Template_file control = parse_template_file(in);
-    std::string problem = check_settings(control);
-    if (problem.empty())
-        problem = check_band(control);
-    if (!problem.empty()) {
-        std::cout << problem << std::endl;
+    const Outcome<Template_file> parsed = parse_template_file(in);
+    Status checked = parsed.ok() ? check_settings(*parsed.value) : failure(parsed.error);
+    for (const auto& check : {check_band, check_archive})
+        if (checked.ok())
+            checked = check(*parsed.value);
+    if (!checked.ok()) {
+        std::cout << *checked.error << std::endl;
         return 1;
     }
+    const Template_file& control = *parsed.value;
 
     if (control.event_names.empty()) {
         // vemlo would only create the results directory.

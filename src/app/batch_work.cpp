@@ -105,11 +105,10 @@ std::string prepare_work(const Batch_work& work, const std::string& control_text
         const std::string dir = chunk_dir(work, chunk.number);
         fs::create_directories(dir, error);
         const Template_file t = chunk_control(control, chunk, chunk_output_dir(work, chunk.number));
-        const std::string text = format_template_file(t);
-        if (text.empty())
-            return "Error: this control file cannot be cut into chunks: its output directory, "
-                   "a template line or a name cannot be written back unchanged";
-        if (!write_text(dir + "control.txt", text))
+        const Outcome<std::string> text = format_template_file(t);
+        if (!text.ok())
+            return "Error: this control file cannot be cut into chunks: " + text.error;
+        if (!write_text(dir + "control.txt", *text.value))
             return "Error: cannot write the control file of chunk " + std::to_string(chunk.number) +
                    " in " + dir;
     }
@@ -129,7 +128,10 @@ std::string load_work(const std::string& dir, Batch_work& work, Template_file& c
         std::sscanf(days_line.c_str(), "days %d", &days) != 1 || days < 1)
         return "Error: " + folder + " is not a vemlo-batch work directory";
     std::istringstream text(read_text(folder + "control.txt"));
-    control = parse_template_file(text);
+    Outcome<Template_file> parsed = parse_template_file(text);
+    if (!parsed.ok())
+        return parsed.error + " (" + folder + "control.txt)";
+    control = std::move(*parsed.value);
     work = batch_work(control, base_line.substr(5));
     chunks = split_scan_period(control, days);
     return "";
