@@ -99,7 +99,7 @@ int report_merge(const Batch_work& work, const Template_file& control,
                  const std::vector<Chunk>& chunks, const std::vector<int>& failed);
 
 // When the control file allows downloads, chunks running at the same time could fetch the same
-// day file at once and read it half written. This runs vemlo once over no day at all, so that it
+// day file at once and read it half written. This runs vemlo --templates-only once, so that it
 // fetches every template's day file before any chunk starts (its log: prefetch/log.txt in the
 // work directory). Returns 0 on success, 1 after printing a message.
 int prefetch_templates(const Batch_work& work, const Template_file& control,
