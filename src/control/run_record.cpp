@@ -14,9 +14,9 @@ std::string format_run_record(const std::string& version, const std::string& con
     std::ostringstream out;
     out << "vemlo run record\nvemlo version: " << version << "\ncontrol file: " << control_path
         << "\nscan period: " << day_label(first) << " to " << day_label(last) << ", "
-        << (last < first ? 0 : last - first + 1) << " day(s)\nMAD multiple: "
-        << std::string(mad, end) << "\ncontrol file text follows (" << control_text.size()
-        << " bytes):\n"
+        << (last < first ? 0 : last - first + 1)
+        << " day(s)\nMAD multiple: " << std::string(mad, end) << "\ncontrol file text follows ("
+        << control_text.size() << " bytes):\n"
         << control_text;
     return out.str();
 }
