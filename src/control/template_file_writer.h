@@ -6,6 +6,9 @@
 #include "control/outcome.h"
 #include "control/template_file.h"
 
+// Whether a and b hold the same value in every member.
+bool same_record(const Template_file& a, const Template_file& b);
+
 // The control file text of t: the 37 setting lines (labels on the label lines) followed by the
 // event blocks, which parse_template_file reads back into a record equal to t. Fails with a
 // message beginning "Error: " when no text reads back to t: a directory lacks its final slash or

@@ -70,6 +70,10 @@ std::string text_of(const Template_file& t) {
 
 }  // namespace
 
+bool same_record(const Template_file& a, const Template_file& b) {
+    return members(a) == members(b);
+}
+
 Outcome<std::string> format_template_file(const Template_file& t) {
     const std::string refused = "Error: the control record cannot be written as a control file";
     if (!templates_well_formed(t))
@@ -85,7 +89,7 @@ Outcome<std::string> format_template_file(const Template_file& t) {
         return failed<std::string>(refused + " (" +
                                    back.error.substr(prefixed ? prefix.size() : 0) + ")");
     }
-    if (members(*back.value) != members(t))
+    if (!same_record(*back.value, t))
         return failed<std::string>(refused + ": it would not read back unchanged");
     return succeeded(std::move(text));
 }
