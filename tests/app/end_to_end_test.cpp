@@ -144,7 +144,7 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
 
     Template_file control;
     std::istringstream in(control_file());
-    control = parse_template_file(in);
+    control = *parse_template_file(in).value;
     control.data_dir = dir.path + "/@archive/";
     std::map<std::string, std::vector<float>> days;
     testing::internal::CaptureStdout();
