@@ -112,7 +112,8 @@ class Catalogues(unittest.TestCase):
         result = run("--quakeml", data("quakeml_1.2_pick.xml"), data("quakeml_1.2_pick.xml"),
                      "--channel", "BHZ")
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(templates(result.stdout), ["1165", "2005 261 79475.00 BW FUR -- BHZ 0", ""])
+        self.assertEqual(templates(result.stdout),
+                         ["1165", "2005 261 79475.00 BW FUR -- BHZ 0", ""])
         self.assertIn("the same event as in", result.stderr)
 
     def test_csv_picks(self):
