@@ -54,8 +54,8 @@ std::vector<float> interp1(double t0, double fs_in, const std::vector<float>& y,
             // sample number goes beyond count; those values are not kept.
             const double p = offset + static_cast<double>(j0 + std::min(k, size - 1)) * ratio;
             // The nearest whole number, for positions that can be inside (NaN counts as -1).
-            const double near = p > -1.0 && p < int_limit ? p : -1.0;
-            const double whole = static_cast<double>(static_cast<long long>(near + 0.5));
+            const double near = p > -1.0 ? std::min(p, int_limit - 2.0) : -1.0;
+            const double whole = static_cast<double>(static_cast<int>(near + 0.5));
             position[k] = std::fabs(p - whole) <= snap ? whole : p;
         }
         for (int k = 0; k < chunk; ++k) {

@@ -19,11 +19,6 @@ constexpr double flat_share = 10.0 * FLT_EPSILON;
 constexpr double fft_error_scale = 4.0;
 constexpr double exact_tolerance = 5e-5;
 
-// Sliding sums of squares are summed afresh when they fall below this share of the largest
-// value since the last fresh sum: by then the rounding of the large terms that left the window
-// would show.
-constexpr double resum_share = 0x1p-20;
-
 // Complex values of one block spectrum rounded up to a whole 64-byte line, so that every block
 // starts with the alignment FFTW planned for.
 std::size_t spectrum_stride(int nfft) {
@@ -75,8 +70,11 @@ void window_sums(const float* x, int m, double& sum, double& squares) {
 }
 
 // Inverse norms of the windows starting at first .. first + count - 1 of x (scaled samples):
-// the first window summed directly, the others by sliding (summed afresh after a steep drop),
-// a window being constant when no two neighbouring samples in it differ.
+// the first window summed directly, the others by sliding, a window being constant when no two
+// neighbouring samples in it differ. A window that is not constant but comes out flat is summed
+// afresh: after a spike leaves the window, the sliding sums hold its rounding, which can be
+// larger than a quiet window's variance. (Other windows whose norm is small next to their
+// block's are summed afresh by exact_windows.)
 void window_norms(const float* x, int m, int first, int count, float* inv_norm) {
     double sum = 0.0, squares = 0.0;
     window_sums(x + first, m, sum, squares);
@@ -84,7 +82,6 @@ void window_norms(const float* x, int m, int first, int count, float* inv_norm) 
     for (int j = first; j + 1 < first + m; ++j) {
         changes += x[j] != x[j + 1];
     }
-    double peak = squares;
     for (int k = 0; k < count; ++k) {
         const int p = first + k;
         if (k > 0) {
@@ -92,14 +89,13 @@ void window_norms(const float* x, int m, int first, int count, float* inv_norm) 
             sum += static_cast<double>(in) - out;
             squares += static_cast<double>(in) * in - static_cast<double>(out) * out;
             changes += (x[p + m - 2] != in) - (out != x[p]);
-            if (squares < peak * resum_share) {
-                window_sums(x + p, m, sum, squares);
-                peak = squares;
-            }
-            peak = std::max(peak, squares);
         }
-        const double variance = std::max(squares - sum * sum / m, 0.0);
-        const bool flat = changes == 0 || variance <= flat_share * squares;
+        double variance = squares - sum * sum / m;
+        if (changes > 0 && !(variance > flat_share * squares)) {
+            window_sums(x + p, m, sum, squares);
+            variance = squares - sum * sum / m;
+        }
+        const bool flat = changes == 0 || !(variance > flat_share * squares);
         inv_norm[k] = flat ? 0.0f : static_cast<float>(1.0 / std::sqrt(variance));
     }
 }
@@ -122,10 +118,16 @@ float exact_inv_norm(const float* x, int m) {
 // and keeps their samples.
 Exact_windows exact_windows(const float* x, int nfft, int m, int count, float* inv_norm) {
     Exact_windows exact;
-    double block_squares = 0.0;
-    for (int j = 0; j < nfft; ++j) {
-        block_squares += static_cast<double>(x[j]) * x[j];
+    // Four running sums, so that the additions do not wait on each other (nfft is a multiple
+    // of four).
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    for (int j = 0; j < nfft; j += 4) {
+        s0 += static_cast<double>(x[j]) * x[j];
+        s1 += static_cast<double>(x[j + 1]) * x[j + 1];
+        s2 += static_cast<double>(x[j + 2]) * x[j + 2];
+        s3 += static_cast<double>(x[j + 3]) * x[j + 3];
     }
+    const double block_squares = (s0 + s1) + (s2 + s3);
     if (!(block_squares > 0.0)) {
         return exact;  // every window is flat
     }

@@ -95,10 +95,10 @@ inline bool is_gap_position(const float* day, long long size, long long p, long 
 // Spectra and window norms of the first positions windows of trace (positions at most
 // trace.size() - m + 1, at least 1), with the gap flags of a stack of l positions folded in, and
 // the windows whose values must be computed directly. Sums are in double, per block from the
-// block's first window, summed afresh where the energy drops steeply (so that a spike leaving
-// the window does not leave its rounding behind); the trace is scaled by a power of two first,
-// which changes no ratio. Runs on the OpenMP threads (call it outside parallel
-// regions); the result does not depend on their number. Throws std::bad_alloc.
+// block's first window (summed afresh where they would come out flat, or small next to the
+// block's energy); the trace is scaled by a power of two first, which changes no ratio. Runs on the
+// OpenMP threads (call it outside parallel regions); the result does not depend on their number.
+// Throws std::bad_alloc.
 Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
                              int positions, long long l);
 

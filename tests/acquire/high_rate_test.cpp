@@ -56,8 +56,8 @@ TEST(HighRate, IdenticalRepeatsEarlyAndLateInTheDayCorrelateAlike) {
             day.samprate = fs;
             day.samples = samples;
             std::ostringstream text;
-            windows.push_back(condition_window(day, 2013, 45, static_cast<float>(start),
-                                               60 * fs, control, text));
+            windows.push_back(
+                condition_window(day, 2013, 45, static_cast<float>(start), 60 * fs, control, text));
             ASSERT_EQ(windows.back().size(), static_cast<size_t>(60 * fs)) << fs;
         }
         // A 5-second template around the wavelet, from the early window; its value against the
