@@ -18,6 +18,6 @@ void bandpass(std::vector<float>& data, double f_low, double f_high, int n, doub
 // unit circle as the closest pole of the ideal filter, and the magnitude response of the
 // sections stays within 1e-4 of the ideal Butterworth band-pass at every frequency checked (a
 // uniform grid plus a dense one around the band). False otherwise: bands whose poles lie so
-// close to z = 1 or z = -1 that double precision cannot hold them (a low corner or a bandwidth
-// of a few ten-millionths of the rate). Throws std::bad_alloc when memory runs out.
+// close to z = 1 or z = -1 that double precision cannot hold them (corners within a few
+// ten-millionths of the rate of 0 or of Nyquist). Throws std::bad_alloc when memory runs out.
 bool bandpass_is_stable(double f_low, double f_high, int n, double fs);
