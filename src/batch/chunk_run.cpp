@@ -111,15 +111,15 @@ Status run_chunk(const Batch_work& work, const Template_file& control, const Chu
 }
 
 Status prefetch_templates(const Batch_work& work, const Template_file& control) {
-    // A period that ends before it starts: vemlo builds its templates (downloading their days)
-    // and scans nothing.
+    // vemlo --templates-only builds the templates (downloading their days) and scans nothing,
+    // whatever the period.
     Chunk none;
     none.first_day = 0;
-    none.last_day = -86400;
+    none.last_day = 0;
     const std::string dir = work.dir + "prefetch/";
     std::error_code error;
     fs::create_directories(dir, error);
-    const std::string problem = write_template_file(
+    const Status written = write_template_file(
         chunk_control(control, none, work.relative + "prefetch/results/"), dir + "control.txt");
     std::cout << "Downloading the templates' day files first..." << std::endl;
     Child_options options;
@@ -127,8 +127,9 @@ Status prefetch_templates(const Batch_work& work, const Template_file& control) 
     options.directory = work.base_dir;
     options.own_group = true;
     const Outcome<Child_status> run =
-        problem.empty() ? run_child({vemlo_beside_me(), dir + "control.txt"}, options)
-                        : failed<Child_status>(problem);
+        written.ok()
+            ? run_child({vemlo_beside_me(), "--templates-only", dir + "control.txt"}, options)
+            : failed<Child_status>(*written.error);
     if (run.ok() && run.value->success())
         return success();
     const std::string reason = !run.ok() ? run.error : "vemlo ended with " + describe(*run.value);

@@ -25,7 +25,7 @@ Status run_chunk(const Batch_work& work, const Template_file& control, const Chu
                  int threads);
 
 // When the control file allows downloads, chunks running at the same time could fetch the same
-// day file at once. This runs vemlo once over no day at all, so that it fetches every
+// day file at once. This runs vemlo --templates-only once, so that it fetches every
 // template's day file before any chunk starts (its log: prefetch/log.txt in the work directory).
 // Fails after printing a message.
 Status prefetch_templates(const Batch_work& work, const Template_file& control);

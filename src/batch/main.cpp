@@ -20,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "acquire/archive_check.h"
 #include "acquire/child_process.h"
 #include "app/band_check.h"
 #include "batch/chunk_run.h"
@@ -99,13 +100,13 @@ int main(int argc, char** argv) {
         return merge_task({args.begin() + 1, args.end()});
 
     Batch_options options;
-    const Status parsed = parse_batch_arguments(args, options);
+    const Status arguments = parse_batch_arguments(args, options);
     if (options.help) {
         std::cout << batch_usage;
         return 0;
     }
-    if (!parsed.ok()) {
-        std::cout << *parsed.error << "\n" << batch_usage;
+    if (!arguments.ok()) {
+        std::cout << *arguments.error << "\n" << batch_usage;
         return 1;
     }
     std::ifstream file(options.control_file, std::ios::binary);
@@ -116,14 +117,16 @@ int main(int argc, char** argv) {
     const std::string text((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
     std::istringstream in(text);
-    const Template_file control = parse_template_file(in);
-    std::string problem = check_settings(control);
-    if (problem.empty())
-        problem = check_band(control);
-    if (!problem.empty()) {
-        std::cout << problem << std::endl;
+    const Outcome<Template_file> parsed = parse_template_file(in);
+    Status checked = parsed.ok() ? check_settings(*parsed.value) : failure(parsed.error);
+    for (const auto& check : {check_band, check_archive})
+        if (checked.ok())
+            checked = check(*parsed.value);
+    if (!checked.ok()) {
+        std::cout << *checked.error << std::endl;
         return 1;
     }
+    const Template_file& control = *parsed.value;
 
     if (control.event_names.empty()) {
         // vemlo would only create the results directory.

@@ -85,8 +85,6 @@ Outcome<std::vector<int>> merge_chunks(const Batch_work& work, const Template_fi
     for (const std::string& path : files) {
         const std::string partial = path + ".vemlo-batch-partial";
         const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0 && errno == ENOENT)
-            continue;  // vemlo cannot create this file either (a missing subdirectory)
         if (fd < 0)
             return discard("cannot write " + path + ": " + std::strerror(errno));
         written.push_back(path);

@@ -12,9 +12,9 @@
 // work.base_dir. Nothing is written unless every chunk is done under the plan now in the work
 // directory and has every event's results file (a chunk marked done whose results are gone
 // loses its mark). Every merged file is first written and flushed beside its final name; they
-// are renamed into place only when all of them were (a file vemlo could not create either, in a
-// missing subdirectory, is passed over). Returns the numbers of the chunks that are not done
-// (empty: merged); fails, after removing what it wrote, when a merged file cannot be written.
+// are renamed into place only when all of them were. Returns the numbers of the chunks that are
+// not done (empty: merged); fails, after removing what it wrote, when a merged file cannot be
+// written.
 Outcome<std::vector<int>> merge_chunks(const Batch_work& work, const Template_file& control,
                                        const std::vector<Chunk>& chunks);
 

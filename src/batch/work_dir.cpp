@@ -152,14 +152,12 @@ Status prepare_work(const Batch_work& work, const std::string& control_text,
         const std::string dir = chunk_dir(work, chunk.number);
         fs::create_directories(dir, error);
         const Template_file t = chunk_control(control, chunk, chunk_output_dir(work, chunk.number));
-        const std::string text = format_template_file(t);
-        if (text.empty())
-            return failure(
-                "this control file cannot be cut into chunks: its output directory, "
-                "a template line or a name cannot be written back unchanged");
-        if (read_text(dir + "control.txt") == text)
+        const Outcome<std::string> text = format_template_file(t);
+        if (!text.ok())
+            return failure("this control file cannot be cut into chunks: " + text.error);
+        if (read_text(dir + "control.txt") == *text.value)
             continue;
-        const Status written = write_text(dir + "control.txt", text);
+        const Status written = write_text(dir + "control.txt", *text.value);
         if (!written.ok())
             return written;
     }
@@ -178,8 +176,11 @@ Outcome<Loaded_work> load_work(const std::string& dir) {
         std::sscanf(days_line.c_str(), "days %d", &days) != 1 || days < 1)
         return failed<Loaded_work>(folder + " is not a vemlo-batch work directory");
     std::istringstream text(read_text(folder + "control.txt"));
+    Outcome<Template_file> parsed = parse_template_file(text);
+    if (!parsed.ok())
+        return failed<Loaded_work>(parsed.error + " (" + folder + "control.txt)");
     Loaded_work loaded;
-    loaded.control = parse_template_file(text);
+    loaded.control = std::move(*parsed.value);
     loaded.work = batch_work(loaded.control, base_line.substr(5));
     loaded.chunks = split_scan_period(loaded.control, days);
     return succeeded(loaded);

@@ -362,7 +362,7 @@ void scan_day(const Template_file& control, const Template_bank& bank, const Sca
 
 }  // namespace
 
-void run_scan(const Template_file& control, const Template_bank& bank, long long budget) {
+Status run_scan(const Template_file& control, const Template_bank& bank, long long budget) {
     Scan_constants sc;
     sc.fs = static_cast<float>(control.sample_rate);
     // The settings check keeps these in range whenever there are templates; a file without
@@ -405,6 +405,7 @@ void run_scan(const Template_file& control, const Template_bank& bank, long long
     const std::size_t group = static_cast<std::size_t>(
         std::max(1LL, std::min<long long>(omp_get_max_threads(), 1 + spare / conditioning)));
     const long long base = scan_base_bytes(sc.n) + static_cast<long long>(group - 1) * conditioning;
+    std::set<std::string> failed_files;
     std::size_t next = 1;
     while (next <= n_events) {
         // The batch: the following events, as many as the budget holds (at least one).
@@ -462,6 +463,8 @@ void run_scan(const Template_file& control, const Template_bank& bank, long long
         }
         for (Batch_event& event : events) {
             release_output(event.output);
+            failed_files.insert(event.output.failed_files.begin(), event.output.failed_files.end());
         }
     }
+    return results_written(failed_files);
 }

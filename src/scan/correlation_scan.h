@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "control/outcome.h"
 #include "control/template_file.h"
 #include "scan/fft_correlation.h"
 #include "scan/template_bank.h"
@@ -29,5 +30,7 @@ void add_block_to_stack(const float* values, const Day_spectra& day, long long f
 // The whole scan: banner, events, days, templates, detection and results, on standard output,
 // in batches of events whose day data fit in budget bytes (see scan/memory_budget.h); a batch
 // holds at least one event. The console text and results files do not depend on the budget or
-// on the number of threads. Throws std::bad_alloc when memory runs out.
-void run_scan(const Template_file& control, const Template_bank& bank, long long budget);
+// on the number of threads. Fails (see results_written) when any results file could not be
+// opened or written completely; the scan goes on to the end all the same. Throws
+// std::bad_alloc when memory runs out.
+Status run_scan(const Template_file& control, const Template_bank& bank, long long budget);

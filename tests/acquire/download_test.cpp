@@ -89,6 +89,9 @@ TEST(Download, ThroughWgetFromTheStandIn) {
               0u);
     request("ABC", "");
     EXPECT_EQ(read_file(tmp.path + "/my archive/ABC/2012/ABC.XX..HHZ.2012.065"), read_file(day));
+    // "--" is asked for as it stands, and the file is named with the empty code.
+    EXPECT_EQ(find("DASH", "--").outcome, Day_file_outcome::read_downloaded);
+    EXPECT_EQ(listing("DASH"), "DASH.XX..HHZ.2012.065\n");
 
     // An empty answer, one of 300 bytes or an HTTP error leaves nothing behind, so the next
     // call asks again; so does an answer cut off or not miniSEED, which is reported.
@@ -96,12 +99,21 @@ TEST(Download, ThroughWgetFromTheStandIn) {
          {"EMPTY", "TINY", "FAIL", "CUT", "CHUNKED", "CLOSE", "NOTSEED"}) {
         const bool reported = failing != "EMPTY" && failing != "TINY" && failing != "FAIL";
         for (int call = 0; call < 2; ++call) {
+            testing::internal::CaptureStderr();
             EXPECT_EQ(find(failing, "00").outcome, Day_file_outcome::not_found) << failing;
             const std::string notice = "Downloading data.\nDownload of " + control.data_dir +
                                        failing + "/2012/" + failing +
                                        ".XX.00.HHZ.2012.065 incomplete: ";
             EXPECT_EQ(out.rfind(reported ? notice : "Downloading data.\n", 0), 0u) << out;
             EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), reported ? 2 : 1) << out;
+            const std::string missing =
+                "No usable day file at " +
+                day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65) + " or " +
+                sds_day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65) +
+                "; downloading it failed\n";
+            const std::string err = testing::internal::GetCapturedStderr();  // libmseed's too
+            EXPECT_EQ(err.substr(err.size() - std::min(err.size(), missing.size())), missing)
+                << failing;
             EXPECT_EQ(listing(failing), "") << failing;
         }
     }

@@ -34,10 +34,12 @@ exit "${FAKE_STATUS:-0}"
 const char complete_log[] = "Writing results to file...done.\nRun time: ~0 seconds.\n";
 
 // A scratch folder with bin/vemlo-batch, the stand-in bin/vemlo and a control file of two
-// events, "a" and "b", over two days (days 45 and 46 of 2013), results in out/.
+// events, "a" and "b", over two days (days 45 and 46 of 2013), results in out/, an empty
+// archive/.
 struct Fake_batch {
     Fake_batch() {
         std::filesystem::create_directories(dir.path + "/bin");
+        std::filesystem::create_directories(dir.path + "/archive");
         std::filesystem::copy_file(VEMLO_BATCH_BINARY, batch);
         write_file(dir.path + "/bin/vemlo", fake_vemlo);
         std::filesystem::permissions(dir.path + "/bin/vemlo", std::filesystem::perms::owner_all);
