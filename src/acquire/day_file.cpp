@@ -10,6 +10,8 @@
 #include <iostream>
 
 #include "acquire/create_path.h"
+#include "acquire/download_check.h"
+#include "acquire/partial_download.h"
 
 namespace {
 
@@ -81,11 +83,12 @@ bool download_day_file(const std::string& base_url, const std::string& network,
                        const std::string& channel, int year, int doy, const std::string& path) {
     // A name of this process's own beside the day file: two processes fetching the same day
     // never write to one file, and the day file appears only whole, by rename.
+    remove_abandoned_downloads(path);
     static unsigned attempt = 0;
     std::string part;
     int fd = -1;
     for (int tries = 0; fd < 0 && tries < 100; ++tries) {
-        part = path + ".part-" + std::to_string(getpid()) + "-" + std::to_string(++attempt);
+        part = partial_download_name(path, ++attempt);
         fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
         if (fd < 0 && errno != EEXIST)
             break;
@@ -95,12 +98,28 @@ bool download_day_file(const std::string& base_url, const std::string& network,
         return false;
     }
     close(fd);
-    const int status = run_download(
-        download_command(base_url, network, station, location, channel, year, doy, part));
+    const std::string log = part + ".log";
+    const Outcome<Child_status> wget = run_download(
+        download_command(base_url, network, station, location, channel, year, doy, part, log));
+    // A lost connection (wget's status 4) or an answer cut short is reported; an error page,
+    // an empty answer or "no data" is not.
     bool exists = false;
-    if (status == 0 && usable(part, exists) && std::rename(part.c_str(), path.c_str()) == 0)
+    Status whole = success();
+    if (wget.ok() && wget.value->exit_code == 4)
+        whole = failure("the connection failed or was lost (wget's status 4)");
+    else if (wget.ok() && wget.value->success() && usable(part, exists))
+        whole = check_download_whole(part, log);
+    else
+        whole = failure("");
+    std::remove(log.c_str());
+    if (whole.ok() && std::rename(part.c_str(), path.c_str()) == 0)
         return true;
-    std::remove(part.c_str());  // an error page, an empty answer or a cut transfer
+    std::remove(part.c_str());
+    if (!wget.ok())
+        std::cout << wget.error << std::endl;
+    else if (!whole.error->empty())
+        std::cout << "Download of " << path << " incomplete: " << *whole.error
+                  << "; nothing kept, the next run asks again." << std::endl;
     return false;
 }
 

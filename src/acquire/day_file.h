@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "acquire/child_process.h"
 #include "control/template_file.h"
 
 enum class Day_file_outcome {
@@ -42,27 +43,30 @@ std::string sds_day_file_path(const std::string& data_dir, const std::string& ne
                               const std::string& channel, int year, int doy);
 
 // Argument vector of the wget command that downloads the whole UTC day doy of year (day
-// numbers past the year's end roll over) into path. The codes are percent-encoded in the URL
-// (letters, digits and "-._~" stay as they are). Element 0 is "wget".
+// numbers past the year's end roll over) into path, writing its report (errors, the server's
+// headers, the bytes received) to log_path. The codes are percent-encoded in the URL (letters,
+// digits and "-._~" stay as they are). Element 0 is "wget".
 std::vector<std::string> download_command(const std::string& base_url, const std::string& network,
                                           const std::string& station, const std::string& location,
                                           const std::string& channel, int year, int doy,
-                                          const std::string& path);
+                                          const std::string& path, const std::string& log_path);
 
 // The service base address compiled in (plain HTTP, ends in '/').
 const char* fdsn_base_url();
 
 // Runs argv[0] (searched on PATH like a shell would) with the arguments argv[1..] and no shell
-// in between, inheriting the standard streams, and waits for it. Standard output is flushed
-// first. Returns the child's exit status, or -1 when it could not be started (a line saying so
-// goes to standard error) or did not exit normally.
-int run_download(const std::vector<std::string>& argv);
+// in between, inheriting the standard streams, and waits for it (run_child). Returns how it
+// ended; fails when it could not be started.
+Outcome<Child_status> run_download(const std::vector<std::string>& argv);
 
 // Downloads day doy of year of one station channel from the service at base_url into path:
-// wget writes to a temporary name beside path, and only a complete answer (wget's status 0
-// and more than usable_day_file_bytes) is renamed onto path; anything else is removed. The
-// directory of path must exist. Returns true when path now holds the download; false leaves
-// path as it was (a message on standard output when no temporary file could be made).
+// wget writes to a temporary name beside path (path + ".part-HOST-PID-N"), and only a whole
+// answer is renamed onto path: wget's status 0, more than usable_day_file_bytes, as many bytes
+// as the answer's Content-Length, no transfer ended early in wget's report, and miniSEED
+// records to the file's last byte. Anything else is removed; an answer that was cut off (or a
+// connection lost) is reported on standard output. Temporary files of earlier downloads of
+// path whose process on this host has gone are removed first. The directory of path must
+// exist. Returns true when path now holds the download; false leaves path as it was.
 bool download_day_file(const std::string& base_url, const std::string& network,
                        const std::string& station, const std::string& location,
                        const std::string& channel, int year, int doy, const std::string& path);

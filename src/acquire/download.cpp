@@ -1,17 +1,7 @@
-#include <spawn.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <iostream>
 
 #include "acquire/day_file.h"
 #include "dsp/time_convert.h"
-
-extern char** environ;
 
 namespace {
 
@@ -46,7 +36,7 @@ const char* fdsn_base_url() {
 std::vector<std::string> download_command(const std::string& base_url, const std::string& network,
                                           const std::string& station, const std::string& location,
                                           const std::string& channel, int year, int doy,
-                                          const std::string& path) {
+                                          const std::string& path, const std::string& log_path) {
     // The day the file is named after; day numbers past the year's end roll over.
     const Calendar_time date = doy_to_day(year, doy, 0.0);
     const std::string day =
@@ -56,30 +46,14 @@ std::vector<std::string> download_command(const std::string& base_url, const std
                       "&sta=" + url_value(station) + "&loc=" + url_value(location) +
                       "&cha=" + url_value(channel) + "&starttime=" + day +
                       "T00:00:00&endtime=" + day + "T23:59:59.999 ";
-    return {"wget", url, "-q", "-O", path};
+    return {"wget", url, "--no-verbose", "--server-response", "-o", log_path, "-O", path};
 }
 
-int run_download(const std::vector<std::string>& argv) {
-    if (argv.empty())
-        return -1;
-    std::vector<char*> args;
-    for (const std::string& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    // Everything printed so far must come before the child's own output.
-    std::cout.flush();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    pid_t child = 0;
-    const int failure = posix_spawnp(&child, args[0], nullptr, nullptr, args.data(), environ);
-    if (failure != 0) {
-        std::fprintf(stderr, "Cannot run %s: %s\n", args[0], std::strerror(failure));
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+Outcome<Child_status> run_download(const std::vector<std::string>& argv) {
+    Child_options options;
+    options.null_input = false;
+    // wget's report in English, as it is read back (LANGUAGE sets the messages' language
+    // alone: a C locale would also make wget re-encode the URL).
+    options.environment = {"LANGUAGE=en"};
+    return run_child(argv, options);
 }

@@ -5,12 +5,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
 
 #include "acquire/day_file.h"
 #include "acquire/get_data.h"
+#include "support/mseed_writer.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -19,7 +21,15 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     Temp_dir tmp;
     const std::string log = tmp.path + "/log", port = tmp.path + "/port";
     const std::string script = std::string(VEMLO_TESTS_DIR) + "/acquire/fake_fdsn_server.py";
-    const char* argv[] = {"python3", script.c_str(), port.c_str(), log.c_str(), "120", nullptr};
+    // The stand-in's day file: miniSEED records of 512 bytes.
+    const std::string day = tmp.path + "/day.mseed";
+    std::vector<int32_t> counts(20000);
+    for (size_t i = 0; i < counts.size(); ++i)
+        counts[i] = int32_t((i * 7919) % 20011) - 10000;
+    write_mseed_int(day, Mseed_series(), counts);
+    ASSERT_GT(read_file(day).size(), 2048u);
+    const char* argv[] = {"python3", script.c_str(), port.c_str(), log.c_str(),
+                          "120",     day.c_str(),    nullptr};
     pid_t pid;
     ASSERT_EQ(posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
     const std::shared_ptr<void> stop(nullptr, [pid](void*) {
@@ -63,7 +73,7 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     EXPECT_EQ(listing(station), station + ".XX.00.HHZ.2012.065\n");
     EXPECT_EQ(
         read_file(tmp.path + "/my archive/" + station + "/2012/" + station + ".XX.00.HHZ.2012.065"),
-        std::string(301, 'm'));  // the stand-in's day file
+        read_file(day));
     EXPECT_EQ(find(station, "00").outcome, Day_file_outcome::read);
     EXPECT_EQ(out, "");
     EXPECT_EQ(access("P1", F_OK) + access("P2", F_OK) + access("P3", F_OK), -3);  // none ran
@@ -72,32 +82,66 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     // after.
     control.keep_downloads = 0;
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(is_not_found(get_data(2012, 65, 86399.999f, "XX", "ABC", "", "HHZ", 100, control)));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Downloading data.\nDeleting downloaded data (***NOT IMPLEMENTED***).\n");
+    EXPECT_FALSE(
+        is_not_found(get_data(2012, 65, 86399.999f, "XX", "ABC", "", "HHZ", 100, control)));
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind(
+                  "Downloading data.\nDeleting downloaded data (***NOT IMPLEMENTED***).\n", 0),
+              0u);
     request("ABC", "");
-    EXPECT_EQ(read_file(tmp.path + "/my archive/ABC/2012/ABC.XX..HHZ.2012.065").size(), 301u);
+    EXPECT_EQ(read_file(tmp.path + "/my archive/ABC/2012/ABC.XX..HHZ.2012.065"), read_file(day));
     // "--" is asked for as it stands, and the file is named with the empty code.
     EXPECT_EQ(find("DASH", "--").outcome, Day_file_outcome::read_downloaded);
     EXPECT_EQ(listing("DASH"), "DASH.XX..HHZ.2012.065\n");
 
-    // An empty answer, one of 300 bytes, an HTTP error or a cut transfer leaves nothing behind,
-    // so the next call asks again.
-    for (const std::string failing : {"EMPTY", "TINY", "FAIL", "CUT"}) {
+    // An empty answer, one of 300 bytes or an HTTP error leaves nothing behind, so the next
+    // call asks again; so does an answer cut off or not miniSEED, which is reported.
+    for (const std::string failing :
+         {"EMPTY", "TINY", "FAIL", "CUT", "CHUNKED", "CLOSE", "NOTSEED"}) {
+        const bool reported = failing != "EMPTY" && failing != "TINY" && failing != "FAIL";
         for (int call = 0; call < 2; ++call) {
             testing::internal::CaptureStderr();
             EXPECT_EQ(find(failing, "00").outcome, Day_file_outcome::not_found) << failing;
-            EXPECT_EQ(
-                testing::internal::GetCapturedStderr(),
+            const std::string notice = "Downloading data.\nDownload of " + control.data_dir +
+                                       failing + "/2012/" + failing +
+                                       ".XX.00.HHZ.2012.065 incomplete: ";
+            EXPECT_EQ(out.rfind(reported ? notice : "Downloading data.\n", 0), 0u) << out;
+            EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), reported ? 2 : 1) << out;
+            const std::string missing =
                 "No usable day file at " +
-                    day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65) + " or " +
-                    sds_day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65) +
-                    "; downloading it failed\n")
+                day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65) + " or " +
+                sds_day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65) +
+                "; downloading it failed\n";
+            const std::string err = testing::internal::GetCapturedStderr();  // libmseed's too
+            EXPECT_EQ(err.substr(err.size() - std::min(err.size(), missing.size())), missing)
                 << failing;
-            EXPECT_EQ(out, "Downloading data.\n") << failing;
             EXPECT_EQ(listing(failing), "") << failing;
         }
     }
+    EXPECT_EQ(find("WHOLECHUNKED", "00").outcome, Day_file_outcome::read_downloaded) << out;
+
+    // Temporary files of killed downloads on this host are removed when the day is next
+    // fetched; those of a running download, or of another host, stay.
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    pid_t gone = 0;
+    const char* true_argv[] = {"true", nullptr};
+    ASSERT_EQ(posix_spawnp(&gone, "true", nullptr, nullptr, const_cast<char**>(true_argv), environ),
+              0);
+    waitpid(gone, nullptr, 0);
+    const std::string left = control.data_dir + "LEFT/2012/LEFT.XX.00.HHZ.2012.065.part-";
+    ASSERT_EQ(run_program({"mkdir", "-p", control.data_dir + "LEFT/2012"}).status, 0);
+    for (const std::string& name :
+         {std::string(host) + "-" + std::to_string(gone) + "-1",
+          std::string(host) + "-" + std::to_string(gone) + "-1.log",
+          std::string(host) + "-" + std::to_string(getpid()) + "-7", std::string("other.host-1-1")})
+        write_file(left + name, "x");
+    EXPECT_EQ(find("LEFT", "00").outcome, Day_file_outcome::read_downloaded);
+    EXPECT_EQ(access((left + host + "-" + std::to_string(gone) + "-1").c_str(), F_OK), -1);
+    EXPECT_EQ(access((left + host + "-" + std::to_string(gone) + "-1.log").c_str(), F_OK), -1);
+    EXPECT_EQ(access((left + host + "-" + std::to_string(getpid()) + "-7").c_str(), F_OK), 0);
+    EXPECT_EQ(access((left + "other.host-1-1").c_str(), F_OK), 0);
+    const std::string kept = listing("LEFT");
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'), 3) << kept;
     // A busy service (503), then no data (204), then the day file.
     for (const auto outcome : {Day_file_outcome::not_found, Day_file_outcome::not_found,
                                Day_file_outcome::read_downloaded})

@@ -54,6 +54,22 @@ class Report(unittest.TestCase):
             with open(os.path.join(d, "detections.csv")) as f:
                 self.assertEqual(f.readline(), "event,time_utc,epoch_s,mean_cc,mad,templates\n")
 
+    def test_names_that_are_not_utf8_or_hold_math_signs(self):
+        # vemlo writes a name from a Latin-1 control file as it is; '$' would start math text.
+        line = b"1712632520.000 0.99999648 0.04240876 3\n"
+        with make_dir({"cost$^$x.txt": line, "a_$\\alpha$.txt": line}) as d:
+            with open(os.path.join(os.fsencode(d), b"caf\xe9.txt"), "wb") as f:
+                f.write(line)
+            result = run(d)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(result.stderr, "")
+            with open(os.path.join(d, "detections.csv"), "rb") as f:
+                names = [row.split(b",")[0] for row in f.read().splitlines()[1:]]
+            self.assertEqual(names, [b"a_$\\alpha$", b"caf\xe9", b"cost$^$x"])
+            for name in [b"caf\xe9.png", b"cost$^$x.png", b"a_$\\alpha$.png", b"overview.png"]:
+                with open(os.path.join(os.fsencode(d), name), "rb") as f:
+                    self.assertEqual(f.read(8), PNG, name)
+
     def test_passes_over_what_is_known_not_to_be_results_and_takes_the_runs_mad_multiple(self):
         with open(os.path.join(os.path.dirname(__file__), "..", "..", "examples",
                                "example.txt")) as f:

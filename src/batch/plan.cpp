@@ -1,7 +1,10 @@
+#include "batch/plan.h"
+
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <set>
 
-#include "app/batch.h"
 #include "dsp/time_convert.h"
 
 std::vector<Chunk> split_scan_period(const Template_file& control, int days_per_chunk) {
@@ -16,8 +19,8 @@ std::vector<Chunk> split_scan_period(const Template_file& control, int days_per_
     const int64_t day_count =
         static_cast<int64_t>(std::floor((last - double(start)) / 86400.0)) + 1;
     const int64_t step = int64_t(days_per_chunk) * 86400;
-    // At most 100001 chunks: the caller rejects more than 100000.
-    for (int64_t day = 0; day < day_count && chunks.size() <= 100000; day += days_per_chunk) {
+    for (int64_t day = 0; day < day_count && chunks.size() <= size_t(max_chunks);
+         day += days_per_chunk) {
         Chunk chunk;
         chunk.number = int(chunks.size()) + 1;
         chunk.first_day = start + day * 86400;
@@ -56,4 +59,22 @@ Template_file chunk_control(const Template_file& control, const Chunk& chunk,
     t.end_day = last.doy;
     t.event_names = chunk_event_names(control.event_names);
     return t;
+}
+
+std::string plan_text(const std::string& base_dir, int days_per_chunk,
+                      const std::string& control_text) {
+    return "vemlo-batch plan\nbase " + base_dir + "\ndays " + std::to_string(days_per_chunk) +
+           "\ncontrol file:\n" + control_text;
+}
+
+std::string chunk_identity(const std::string& plan, const std::string& chunk_control_text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (const std::string* text : {&plan, &chunk_control_text}) {
+        for (const unsigned char c : *text)
+            hash = (hash ^ c) * 1099511628211ull;
+        hash = (hash ^ 0xffu) * 1099511628211ull;  // keeps the two texts apart
+    }
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+    return digits;
 }

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/batch.h"
+#include "control/messages.h"
 #include "support/synthetic_archive.h"
 #include "support/temp_dir.h"
 
@@ -55,24 +55,33 @@ struct Batch_test : ::testing::Test {
             EXPECT_EQ(read_file(path), single) << name;
         }
     }
+    // An earlier batch's work directory in output_dir whose chunk number cannot write its
+    // results: its results folder is a file.
+    static void block_chunk(const std::string& output_dir, int number) {
+        const std::string chunk =
+            dir->path + "/" + output_dir + "vemlo-batch/chunk-000" + std::to_string(number);
+        ASSERT_EQ(run_program({"mkdir", "-p", chunk}).status, 0);
+        write_file(chunk + "/../plan.txt", "vemlo-batch plan\n");
+        write_file(chunk + "/results", "");
+    }
     static Temp_dir* dir;
 };
 Temp_dir* Batch_test::dir = nullptr;
 
 // GNU parallel in one-day chunks: a failed chunk stops the merge, the rerun runs it alone, a
-// changed control file starts afresh, and the merged files are those of the single run.
+// changed control file starts afresh, and the merged files are those of the single run. The
+// results directory holds parallel's replacement strings, which stay plain text.
 TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles) {
     // Both "quake" events detect on days 45 and 47 (the first with 3 templates, 2 without S3).
     const std::string quake = read_file(dir->path + "/single/quake.txt");
     for (const char* count : {" 3\n", " 2\n", " 1\n"})
         ASSERT_NE(quake.find(count), std::string::npos) << quake;
-    // The second chunk cannot write its results: its results folder is a file.
-    const std::string work = dir->path + "/resumed/vemlo-batch/";
-    ASSERT_EQ(run_program({"mkdir", "-p", work + "chunk-0002"}).status, 0);
-    write_file(work + "chunk-0002/results", "");
-    write_file(dir->path + "/resumed.txt", control("resumed/"));
-    const std::vector<std::string> command = {VEMLO_BATCH_BINARY, "--days", "1",
-                                              "--jobs",           "2",      "resumed.txt"};
+    const std::string output = "r{=qx(id>PWNED)=}{}/";
+    const std::string work = dir->path + "/" + output + "vemlo-batch/";
+    block_chunk(output, 2);
+    write_file(dir->path + "/resumed.txt", control(output));
+    std::vector<std::string> command = {VEMLO_BATCH_BINARY, "--days", "1",
+                                        "--jobs",           "2",      "resumed.txt"};
     Run_result run = run_program(command, dir->path);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("1 chunk(s) failed or did not run; nothing was merged:\n  chunk 2 "
@@ -80,8 +89,7 @@ TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles
                            work + "chunk-0002/log.txt\n"),
               std::string::npos)
         << run.out;
-    EXPECT_EQ(read_file(dir->path + "/resumed/quake.txt"), "");
-    EXPECT_NE(run_program({"test", "-e", dir->path + "/resumed/quake.txt"}).status, 0);
+    EXPECT_NE(run_program({"test", "-e", dir->path + "/" + output + "quake.txt"}).status, 0);
 
     // Repaired, the rerun runs chunk 2 alone (chunk 1 writes no new log) and merges.
     ASSERT_EQ(run_program({"rm", work + "chunk-0002/results", work + "chunk-0001/log.txt"}).status,
@@ -91,16 +99,55 @@ TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles
     EXPECT_NE(run.out.find("2 done before; running 1 chunk(s)"), std::string::npos) << run.out;
     EXPECT_EQ(read_file(work + "chunk-0001/log.txt"), "");
     EXPECT_NE(read_file(work + "chunk-0002/log.txt"), "");
-    expect_single_run_results("resumed/");
+    expect_single_run_results(output);
+    EXPECT_EQ(run_program({"find", dir->path, "-name", "PWNED"}).out, "");
 
-    write_file(dir->path + "/resumed.txt", control("resumed/", "results, edited"));
+    // A changed control file starts afresh; of what is in the work directory, only what
+    // vemlo-batch made goes.
+    const std::string stale_mark = read_file(work + "chunk-0001/done");
+    write_file(work + "notes.txt", "mine\n");
+    ASSERT_EQ(run_program({"mkdir", work + "chunk-0009"}).status, 0);
+    write_file(work + "slurm-chunk-9.out", "");
+    write_file(dir->path + "/resumed.txt", control(output, "results, edited"));
     run = run_program(command, dir->path);
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("0 done before; running 3 chunk(s)"), std::string::npos) << run.out;
-    expect_single_run_results("resumed/");
+    expect_single_run_results(output);
     EXPECT_NE(read_file(work + "chunk-0002/log.txt")
                   .find("Data was not found for 2013 46 0 XX S1 00 HHZ"),
               std::string::npos);
+    EXPECT_EQ(read_file(work + "notes.txt"), "mine\n");
+    EXPECT_EQ(run_program({"ls", work + "chunk-0009", work + "slurm-chunk-9.out"}).out, "");
+
+    // A chunk of the earlier plan that marks itself done late is not done under this one.
+    write_file(work + "chunk-0001/done", stale_mark);
+    run = run_program(command, dir->path);
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("2 done before; running 1 chunk(s)"), std::string::npos) << run.out;
+
+    // Three days in chunks of two: the last chunk scans day 47 alone. Through parallel's
+    // --sshlogin (this machine), the paths travel in the environment too.
+    command[2] = "2";
+    command.insert(command.end() - 1, {"--sshlogin", "2/:"});
+    run = run_program(command, dir->path);
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("2 chunk(s) of up to 2 day(s), 0 done before"), std::string::npos);
+    EXPECT_NE(read_file(work + "chunk-0002/control.txt").find("\n2013 47 0\n\n"),
+              std::string::npos);
+    EXPECT_EQ(read_file(work + "chunk-0002/log.txt").find("2013 48"), std::string::npos);
+    expect_single_run_results(output);
+    EXPECT_EQ(run_program({"ls", work + "chunk-0003"}).out, "");
+
+    // A folder of the user's where the work directory would be is left alone.
+    ASSERT_EQ(run_program({"mkdir", "-p", dir->path + "/mine/vemlo-batch/notes"}).status, 0);
+    write_file(dir->path + "/mine.txt", control("mine/"));
+    run = run_program({VEMLO_BATCH_BINARY, "mine.txt"}, dir->path);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Error: " + dir->path +
+                           "/mine/vemlo-batch/ holds files but no vemlo-batch plan"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run_program({"ls", "-A", dir->path + "/mine/vemlo-batch"}).out, "notes\n");
 }
 
 TEST_F(Batch_test, SlurmArrayAndMergeJobOnAOneNodeCluster) {
@@ -120,62 +167,35 @@ TEST_F(Batch_test, SlurmArrayAndMergeJobOnAOneNodeCluster) {
     ASSERT_EQ(started.status, 0) << started.out << started.err;
     setenv("SLURM_CONF", (cluster + "/slurm.conf").c_str(), 1);
 
-    // A failing task (chunk 3 cannot write its results) cancels the merge job.
-    const std::string work = dir->path + "/slurm/vemlo-batch/";
-    ASSERT_EQ(run_program({"mkdir", "-p", work + "chunk-0003"}).status, 0);
-    write_file(work + "chunk-0003/results", "");
-    write_file(dir->path + "/slurm.txt", control("slurm/"));
-    const std::vector<std::string> command = {"timeout",  "900",   VEMLO_BATCH_BINARY,
-                                              "--engine", "slurm", "--wait",
-                                              "--days",   "1",     "slurm.txt"};
+    // A failing task (chunk 3 cannot write its results) cancels the merge job. The results
+    // directory holds Slurm's filename pattern characters, which stay plain text.
+    const std::string output = "sl%u\\m%j/";
+    const std::string work = dir->path + "/" + output + "vemlo-batch/";
+    block_chunk(output, 3);
+    write_file(dir->path + "/slurm.txt", control(output));
+    std::vector<std::string> command = {"timeout",  "900",   VEMLO_BATCH_BINARY,
+                                        "--engine", "slurm", "--wait",
+                                        "--days",   "1",     "slurm.txt"};
     Run_result run = run_program(command, dir->path);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("  chunk 3 (2013 47 to 2013 47): log " + work + "chunk-0003/log.txt"),
               std::string::npos)
         << run.out << run.err;
-    EXPECT_NE(run_program({"test", "-e", dir->path + "/slurm/quake.txt"}).status, 0);
+    EXPECT_NE(read_file(work + "chunk-0001/log.txt").find(run_time_line), std::string::npos);
+    EXPECT_NE(read_file(work + "slurm-chunk-3.out").find("Chunk 3 failed"), std::string::npos);
+    EXPECT_NE(run_program({"test", "-e", dir->path + "/" + output + "quake.txt"}).status, 0);
 
+    // The user's dependency (a job of theirs that runs first) holds for both jobs, and the
+    // merge job still waits for the chunk that runs again.
+    const Run_result first =
+        run_program({"sbatch", "--parsable", "--output=/dev/null", "--wrap", "sleep 2"}, dir->path);
+    ASSERT_EQ(first.status, 0) << first.err;
     ASSERT_EQ(run_program({"rm", work + "chunk-0003/results"}).status, 0);
+    command.insert(command.end() - 1, {"--sbatch", "--dependency afterok:" +
+                                                       first.out.substr(0, first.out.find('\n'))});
     run = run_program(command, dir->path);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Submitted 1 chunk(s) as Slurm job array"), std::string::npos);
-    expect_single_run_results("slurm/");
+    expect_single_run_results(output);
 }
-
 }  // namespace
-
-TEST(BatchSplit, ChunksWalkTheScanDaysAndNamesStayApart) {
-    Template_file t;
-    t.start_year = 2013, t.start_day = 364, t.end_year = 2014, t.end_day = 2;
-    const std::vector<Chunk> chunks = split_scan_period(t, 2);
-    ASSERT_EQ(chunks.size(), 2u);
-    const Template_file second = chunk_control(t, chunks[1], "w/");
-    const Template_file first = chunk_control(t, chunks[0], "w/");
-    EXPECT_EQ(
-        std::vector<int>({first.start_year, first.start_day, first.end_year, first.end_day,
-                          second.start_year, second.start_day, second.end_year, second.end_day}),
-        std::vector<int>({2013, 364, 2013, 365, 2014, 1, 2014, 2}));
-    t.end_year = 2013;
-    EXPECT_TRUE(split_scan_period(t, 1).empty());
-
-    EXPECT_EQ(chunk_event_names({"a", "b", "a", "x/y", "event-3"}),
-              std::vector<std::string>({"event-1", "b", "event-3_", "event-4", "event-3"}));
-}
-
-TEST(BatchOptions, WrongCommandLinesAreRefused) {
-    Batch_options options;
-    EXPECT_EQ(
-        parse_batch_arguments(
-            {"--engine", "slurm", "--days", "3", "--sbatch", "-p x y", "--wait", "c.txt"}, options),
-        "");
-    EXPECT_EQ(options.days, 3);
-    EXPECT_EQ(options.sbatch_args, "-p x y");
-    // Each refused command line, its words split at blanks.
-    for (const char* line : {"", "a b", "--days 0 c", "--days 2x c", "--jobs", "--engine make c",
-                             "--wait c", "--engine slurm --jobs 2 c", "--frobnicate c"}) {
-        std::istringstream words(line);
-        const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
-        Batch_options fresh;
-        EXPECT_EQ(parse_batch_arguments(args, fresh).rfind("Error: ", 0), 0u) << line;
-    }
-}

@@ -1,0 +1,130 @@
+#include "batch/merge.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <map>
+
+#include "dsp/time_convert.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Appends the file at path (when there is one) to fd. Returns 0, or the errno of the failure.
+int append_file(int fd, const std::string& path) {
+    const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return errno == ENOENT ? 0 : errno;
+    char buffer[1 << 16];
+    int error = 0;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : 0;
+            break;
+        }
+        for (ssize_t done = 0; done < n && error == 0;) {
+            const ssize_t w = ::write(fd, buffer + done, size_t(n - done));
+            if (w < 0 && errno != EINTR)
+                error = errno;
+            done += w > 0 ? w : 0;
+        }
+        if (error)
+            break;
+    }
+    ::close(in);
+    return error;
+}
+
+}  // namespace
+
+Outcome<std::vector<int>> merge_chunks(const Batch_work& work, const Template_file& control,
+                                       const std::vector<Chunk>& chunks) {
+    const std::vector<std::string> names = chunk_event_names(control.event_names);
+    std::vector<int> not_done;
+    std::error_code error;
+    for (const Chunk& chunk : chunks) {
+        const Outcome<std::string> identity = read_chunk_identity(work, chunk.number);
+        bool complete = identity.ok() && chunk_done(work, chunk.number, *identity.value);
+        for (size_t e = 0; complete && e < names.size(); ++e)
+            complete = fs::is_regular_file(chunk_output_dir(work, chunk.number) + names[e] + ".txt",
+                                           error);
+        if (!complete) {
+            // A chunk whose results have gone since it was marked done runs again next time.
+            (void)unmark_chunk(work, chunk.number);
+            not_done.push_back(chunk.number);
+        }
+    }
+    if (!not_done.empty())
+        return succeeded(not_done);
+
+    // vemlo empties every results file first and then appends event after event, each day by
+    // day; events that share a name therefore follow one another in the same file.
+    std::map<std::string, std::vector<size_t>> events_of_file;
+    std::vector<std::string> files;  // in order of first appearance
+    for (size_t e = 0; e < control.event_names.size(); ++e) {
+        const std::string path = control.output_dir + control.event_names[e] + ".txt";
+        if (events_of_file[path].empty())
+            files.push_back(path);
+        events_of_file[path].push_back(e);
+    }
+    std::vector<std::string> written;  // merged files waiting beside their final names
+    auto discard = [&](const std::string& message) {
+        for (const std::string& path : written)
+            std::remove((path + ".vemlo-batch-partial").c_str());
+        return failed<std::vector<int>>(message);
+    };
+    for (const std::string& path : files) {
+        const std::string partial = path + ".vemlo-batch-partial";
+        const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return discard("cannot write " + path + ": " + std::strerror(errno));
+        written.push_back(path);
+        int problem = 0;
+        for (size_t e : events_of_file[path])
+            for (const Chunk& chunk : chunks)
+                if (problem == 0)
+                    problem =
+                        append_file(fd, chunk_output_dir(work, chunk.number) + names[e] + ".txt");
+        if (problem == 0 && ::fsync(fd) != 0)
+            problem = errno;
+        if (::close(fd) != 0 && problem == 0)
+            problem = errno;
+        if (problem != 0)
+            return discard("cannot write " + path + ": " + std::strerror(problem));
+    }
+    for (const std::string& path : written)
+        if (std::rename((path + ".vemlo-batch-partial").c_str(), path.c_str()) != 0)
+            return discard("cannot write " + path + ": " + std::strerror(errno));
+    return succeeded(std::vector<int>());
+}
+
+int report_merge(const Batch_work& work, const Template_file& control,
+                 const std::vector<Chunk>& chunks, const Outcome<std::vector<int>>& merged) {
+    if (!merged.ok()) {
+        std::cout << "Error: " << merged.error << "; no results file was merged" << std::endl;
+        return 1;
+    }
+    const std::vector<int>& failed = *merged.value;
+    if (failed.empty()) {
+        std::cout << "Merged the results of every chunk into " << control.output_dir << std::endl;
+        return 0;
+    }
+    std::cout << failed.size() << " chunk(s) failed or did not run; nothing was merged:\n";
+    for (int number : failed) {
+        const Doy_time first = epoch_to_time(long(chunks[number - 1].first_day));
+        const Doy_time last = epoch_to_time(long(chunks[number - 1].last_day));
+        std::cout << "  chunk " << number << " (" << first.year << " " << first.doy << " to "
+                  << last.year << " " << last.doy << "): log " << chunk_log(work, number) << "\n";
+    }
+    std::cout << "Run the same command again to run only these chunks and merge." << std::endl;
+    return 1;
+}
