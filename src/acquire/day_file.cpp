@@ -37,7 +37,8 @@ std::string day_file_path(const std::string& data_dir, const std::string& networ
 
 bool download_day_file(const std::string& base_url, const std::string& network,
                        const std::string& station, const std::string& location,
-                       const std::string& channel, int year, int doy, const std::string& path) {
+                       const std::string& channel, int year, int doy, const std::string& path,
+                       std::ostream& out) {
     // A name of this process's own beside the day file: two processes fetching the same day
     // never write to one file, and the day file appears only whole, by rename.
     static unsigned attempt = 0;
@@ -50,7 +51,7 @@ bool download_day_file(const std::string& base_url, const std::string& network,
             break;
     }
     if (fd < 0) {
-        std::cout << "cannot create file [" << part << "] : " << std::strerror(errno) << std::endl;
+        out << "cannot create file [" << part << "] : " << std::strerror(errno) << std::endl;
         return false;
     }
     close(fd);
@@ -65,7 +66,7 @@ bool download_day_file(const std::string& base_url, const std::string& network,
 
 Day_file find_day_file(int year, int doy, const std::string& network, const std::string& station,
                        const std::string& location, const std::string& channel,
-                       const Template_file& control) {
+                       const Template_file& control, std::ostream& out) {
     Day_file file;
     file.directory = day_directory(control.data_dir, station, year);
     file.path = day_file_path(control.data_dir, network, station, location, channel, year, doy);
@@ -79,11 +80,11 @@ Day_file find_day_file(int year, int doy, const std::string& network, const std:
     if (exists || control.download_missing == 0)
         return file;
 
-    std::cout << "Downloading data." << std::endl;
-    if (createPath(file.directory) != 0)
+    out << "Downloading data." << std::endl;
+    if (createPath(file.directory, out) != 0)
         return file;  // createPath said why
     if (download_day_file(fdsn_base_url(), network, station, location, channel, year, doy,
-                          file.path) &&
+                          file.path, out) &&
         usable(file.path, exists)) {
         file.outcome = Day_file_outcome::read_downloaded;
         file.deletion_notice = control.keep_downloads == 0;

@@ -1,6 +1,7 @@
 // The local day-file archive and downloads of missing day files.
 #pragma once
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -51,15 +52,16 @@ int run_download(const std::vector<std::string>& argv);
 // wget writes to a temporary name beside path, and only a complete answer (wget's status 0
 // and more than usable_day_file_bytes) is renamed onto path; anything else is removed. The
 // directory of path must exist. Returns true when path now holds the download; false leaves
-// path as it was (a message on standard output when no temporary file could be made).
+// path as it was (a message on out when no temporary file could be made).
 bool download_day_file(const std::string& base_url, const std::string& network,
                        const std::string& station, const std::string& location,
-                       const std::string& channel, int year, int doy, const std::string& path);
+                       const std::string& channel, int year, int doy, const std::string& path,
+                       std::ostream& out = std::cout);
 
 // Looks the day file up and, when it is missing and control.download_missing is set, downloads
-// it (download_day_file, from fdsn_base_url()). Prints "Downloading data." before a download.
-// Never fails: a missing or unusable file, or a failed download, gives not_found, and a failed
-// download leaves no file behind, so that a later call asks again.
+// it (download_day_file, from fdsn_base_url()). Prints "Downloading data." before a download,
+// and its other lines, on out. Never fails: a missing or unusable file, or a failed download,
+// gives not_found, and a failed download leaves no file behind, so that a later call asks again.
 Day_file find_day_file(int year, int doy, const std::string& network, const std::string& station,
                        const std::string& location, const std::string& channel,
-                       const Template_file& control);
+                       const Template_file& control, std::ostream& out = std::cout);
