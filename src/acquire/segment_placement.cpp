@@ -124,9 +124,9 @@ Placed_window place_segments(const std::vector<Day_segment>& segments, double da
         const double t0 = (segment.starttime / 1000000 - day_start) - window_start;
         std::vector<Sample_span> ranges;
         for (const Sample_span& run : segment.data) {
-            const Sample_span range = covered_range(t0 + run.first / segment.samprate,
-                                                    t0 + (run.end - 1) / segment.samprate, count,
-                                                    fs);
+            const Sample_span range =
+                covered_range(t0 + run.first / segment.samprate,
+                              t0 + (run.end - 1) / segment.samprate, count, fs);
             if (range.first < range.end)
                 ranges.push_back(range);
         }

@@ -43,7 +43,8 @@ Day_channels fetch_channels(const Template_file& control, const Template_bank& b
                 if (decoded.found) {
                     channel.read = true;
                     const int length = decoded.next_day ? sc.n + past_midnight : sc.n;
-                    pending.push_back({&channel, std::move(decoded), length, &batch.lengths.at(key)});
+                    pending.push_back(
+                        {&channel, std::move(decoded), length, &batch.lengths.at(key)});
                     if (pending.size() == group)
                         condition_channels(control, day, sc, pending, plans);
                 }

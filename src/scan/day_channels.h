@@ -18,10 +18,10 @@
 // One station channel of the scanned day: what its fetch printed, and what the correlations
 // need once the trace itself is released.
 struct Channel_day {
-    bool read = false;   // its day file was read and held samples
-    bool found = false;  // conditioned into a day trace
-    std::size_t size = 0;   // samples of the trace: the day's, then any past midnight
-    std::size_t asked = 0;  // samples asked for
+    bool read = false;              // its day file was read and held samples
+    bool found = false;             // conditioned into a day trace
+    std::size_t size = 0;           // samples of the trace: the day's, then any past midnight
+    std::size_t asked = 0;          // samples asked for
     std::vector<Sample_span> data;  // the samples of the trace that are data
     std::string conditioning_text;  // the progress line of each fetch
     std::map<int, Day_spectra> by_length;  // per template length
@@ -35,7 +35,7 @@ struct Template_day {
 };
 
 struct Day_channels {
-    std::map<std::string, Channel_day> channels;  // by channel key
+    std::map<std::string, Channel_day> channels;                            // by channel key
     std::map<std::pair<std::size_t, std::size_t>, Template_day> templates;  // by {e, i}
 };
 
@@ -80,5 +80,4 @@ struct Template_fetch {
 // day trace too short for it, or "assigning image..." and "cross-correlating...done.".
 std::map<std::pair<std::size_t, std::size_t>, Template_day> template_texts(
     const Template_file& control, const Template_bank& bank, const Doy_time& day,
-    const std::vector<Template_fetch>& fetches,
-    const std::map<std::string, Channel_day>& channels);
+    const std::vector<Template_fetch>& fetches, const std::map<std::string, Channel_day>& channels);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <sstream>
 
 #include "acquire/create_path.h"
 #include "acquire/get_data.h"
@@ -132,4 +133,47 @@ TEST(GetData, WindowsHoldTheAskedSamplesAtEveryRateAndBadFilesDoNotCrash) {
     EXPECT_EQ(createPath(minute.path + "/x"), -1);
     EXPECT_EQ(errno, ENOTDIR);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "path [" + minute.path + "] not a dir \n");
+}
+
+// Two overlapping segments at 10/s: the first is taken where both have samples; a run of exact
+// zeros lasting a second is a gap, a shorter one is data.
+TEST(GetData, OverlapsFirstComeAndZeroRunsOfASecondAreGaps) {
+    Temp_dir tmp;
+    Template_file control;
+    control.data_dir = tmp.path + "/";
+    control.sample_rate = 10;
+    control.freq_low = 0.5;
+    control.freq_high = 3.0;
+    ASSERT_EQ(createPath(tmp.path + "/ABC/2013"), 0);
+    const std::string path = tmp.path + "/ABC/2013/ABC.XX.00.HHZ.2013.041";
+    // First 0 to 99.9 s, zeros from 20.0 to 20.8 s and from 50.0 to 50.9 s; then 80 to 149.9 s.
+    std::vector<int32_t> first(1000), second(700);
+    for (int n = 0; n < 1000; ++n)
+        first[n] = (n >= 200 && n < 209) || (n >= 500 && n < 510) ? 0 : signal(n, 10);
+    for (int n = 0; n < 700; ++n)
+        second[n] = -3 * signal(800 + n, 10);
+    const int64_t midnight = day_start_us(2013, 41);
+    write_mseed_int(path, {"XX", "ABC", "00", "HHZ", 10.0, midnight, 512}, first);
+    write_mseed_int(path, {"XX", "ABC", "00", "HHZ", 10.0, midnight + 80000000, 512}, second);
+
+    testing::internal::CaptureStderr();
+    std::ostringstream out;
+    const Conditioned_trace got =
+        condition_window(read_day(2013, 41, "XX", "ABC", "00", "HHZ", control, out), 2013, 41, 0.0f,
+                         1600, control, out);
+    testing::internal::GetCapturedStderr();
+    // Data: the first segment up to its last sample before its one-second zero run, then from the
+    // run's end on, and the second segment where the first has nothing, up to its last sample.
+    ASSERT_EQ(got.data.size(), 2u);
+    EXPECT_EQ(std::make_pair(got.data[0].first, got.data[0].end), std::make_pair(0, 499));
+    EXPECT_EQ(std::make_pair(got.data[1].first, got.data[1].end), std::make_pair(510, 1499));
+    std::vector<float> want(1800, 0.0f);
+    for (int n = 0; n < 1499; ++n)
+        want[n] = n < 499 || (n >= 510 && n < 999) ? first[n] : n >= 510 ? second[n - 800] : 0;
+    bandpass(want, 0.5, 3.0, 3, 10);
+    ASSERT_EQ(got.samples.size(), 1600u);
+    for (int n = 0; n < 1600; ++n) {
+        const bool data = n < 499 || (n >= 510 && n < 1499);
+        ASSERT_NEAR(got.samples[n], data ? want[n] : 0.0f, data ? 0.1 : 0.0) << n;
+    }
 }
