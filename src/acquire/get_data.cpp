@@ -1,7 +1,6 @@
 #include "acquire/get_data.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <iostream>
 #include <utility>
@@ -117,7 +116,6 @@ Conditioned_trace condition(const Decoded_day& day, Decoded_day* release, int ye
     // Epoch of 00:00:00 UTC of the requested day; day numbers past the year's end roll over.
     const double day_start = time_to_epoch(year, doy, 0.0);
 
-    out << "Interpolating...";
     // Windows away from the day's limits are read with extra data on each side, and 200 samples
     // are cut off each padded side after filtering. Both pads are exactly those 200 samples, so
     // that the first sample returned is the one at start and the window holds length samples at
@@ -131,6 +129,9 @@ Conditioned_trace condition(const Decoded_day& day, Decoded_day* release, int ye
         static_cast<int64_t>(length) + edge_pad < int64_t{fs} * 86400 || day.next_day;
     const int64_t wanted =
         (cut_leading ? edge_pad : 0) + int64_t{length} + (cut_trailing ? edge_pad : 0);
+    if (wanted > INT32_MAX)
+        return not_found();  // beyond what one trace can hold
+    out << "Interpolating...";
     Placed_window window =
         place_segments(day.segments, day_start, window_start, static_cast<int>(wanted), fs,
                        release != nullptr ? &release->segments : nullptr);

@@ -81,9 +81,9 @@ TEST(RealArchive, ZeroFilledGapsGiveNoDetections) {
         control.freq_high = 3;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        const Conditioned_trace day = condition_window(
-            read_day(2013, 45, "XX", "S1", "00", "HHZ", control, std::cout), 2013, 45, 0.0f, n,
-            control, std::cout);
+        const Conditioned_trace day =
+            condition_window(read_day(2013, 45, "XX", "S1", "00", "HHZ", control, std::cout), 2013,
+                             45, 0.0f, n, control, std::cout);
         testing::internal::GetCapturedStdout();
         testing::internal::GetCapturedStderr();
         ASSERT_EQ(day.samples.size(), static_cast<size_t>(n));
@@ -131,8 +131,8 @@ TEST(RealArchive, EventsAtMidnightFindThemselves) {
                " XX " + stations[s] + " 00 HHZ 0\n";
     };
     Control c;
-    c.templates = "late\n" + pick(0, late[0]) + pick(1, late[1]) + pick(2, late[2]) +
-                  "\nacross\n" + pick(0, across[0]) + pick(1, across[1]) + pick(2, across[2]);
+    c.templates = "late\n" + pick(0, late[0]) + pick(1, late[1]) + pick(2, late[2]) + "\nacross\n" +
+                  pick(0, across[0]) + pick(1, across[1]) + pick(2, across[2]);
     for (const std::string end : {"2013 45 0", "2013 46 0"}) {
         c.end = end;
         c.output = "out" + end.substr(5, 2);
@@ -147,8 +147,8 @@ TEST(RealArchive, EventsAtMidnightFindThemselves) {
         EXPECT_EQ(both.substr(0, alone.size()), alone) << event;
     }
 
-    Template_file control = parse_template_file(*std::make_unique<std::istringstream>(
-        control_text(c)));
+    Template_file control =
+        parse_template_file(*std::make_unique<std::istringstream>(control_text(c)));
     control.data_dir = dir.path + "/archive/";
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -156,9 +156,9 @@ TEST(RealArchive, EventsAtMidnightFindThemselves) {
     for (int s = 0; s < 3; ++s)  // day 45 and the first 30 s of day 46
         days[s] = get_data(2013, 45, 0.0f, "XX", stations[s], "00", "HHZ", n + 30 * fs, control);
     for (int i = 0; i < 6; ++i)
-        templates[i] = get_data(control.pick_year[i], control.pick_day[i],
-                                float(control.pick_seconds[i]), "XX", stations[i % 3], "00",
-                                "HHZ", m, control);
+        templates[i] =
+            get_data(control.pick_year[i], control.pick_day[i], float(control.pick_seconds[i]),
+                     "XX", stations[i % 3], "00", "HHZ", m, control);
     testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
     for (const auto& [event, arrivals, first] :
@@ -169,8 +169,8 @@ TEST(RealArchive, EventsAtMidnightFindThemselves) {
         EXPECT_EQ(lines[0][3], 3) << event;
         double direct = 0;
         for (int s = 0; s < 3; ++s)
-            direct += coefficient(templates[first + s], 0, days[s],
-                                  std::lround(arrivals[s] * fs)) / 3;
+            direct +=
+                coefficient(templates[first + s], 0, days[s], std::lround(arrivals[s] * fs)) / 3;
         EXPECT_NEAR(lines[0][1], direct, 1e-4) << event;
         EXPECT_GT(direct, 0.999) << event;
     }
@@ -181,8 +181,10 @@ TEST(RealArchive, EventsAtMidnightFindThemselves) {
 TEST(RealArchive, DetectionsAreThirtySecondsApartToTheSample) {
     Temp_dir dir;
     // {seconds, amplitude, frequency, scale}: pulses of a few samples.
-    const std::vector<Wavelet> pulses = {{3600, 30, 2, 0.05},    {20000, 30, 2, 0.05},
-                                         {20029.9, 12, 2, 0.05}, {50000, 30, 2, 0.05},
+    const std::vector<Wavelet> pulses = {{3600, 30, 2, 0.05},
+                                         {20000, 30, 2, 0.05},
+                                         {20029.9, 12, 2, 0.05},
+                                         {50000, 30, 2, 0.05},
                                          {50030, 12, 2, 0.05}};
     write_day_file(dir.path + "/archive", "S1", "HHZ", 45, fs, synthetic_day(fs, 5, pulses));
     Control c;
