@@ -7,6 +7,34 @@
 
 namespace {
 
+// 1 when x is 0 or not finite (a sample that may not be data), else 0.
+int suspect(float x) {
+    const float size = std::fabs(x);
+    return !(size > 0.0f) | !(size < INFINITY);
+}
+
+// The first sample from `from` on that is 0 or not finite, or size when there is none. Whole
+// blocks of samples are tested at once first (a loop of fixed length without branches, which
+// the compiler runs several samples at a time), as nearly all samples are plain data.
+int next_suspect(const std::vector<float>& samples, int from) {
+    const int size = static_cast<int>(samples.size());
+    constexpr int block = 64;
+    int i = from;
+    for (; i + block <= size; i += block) {
+        const float* x = samples.data() + i;
+        int count = 0;
+        for (int k = 0; k < block; ++k)
+            count += suspect(x[k]);
+        if (count > 0)
+            break;
+    }
+    for (; i < size; ++i) {
+        if (suspect(samples[i]) != 0)
+            return i;
+    }
+    return size;
+}
+
 // The stretches of samples that are data: neither non-finite (set to 0 here, counted in
 // non_finite) nor inside a run of at least `shortest` exact zeros.
 std::vector<Sample_span> data_stretches(std::vector<float>& samples, double shortest,
@@ -14,17 +42,13 @@ std::vector<Sample_span> data_stretches(std::vector<float>& samples, double shor
     std::vector<Sample_span> data;
     const int size = static_cast<int>(samples.size());
     int first = 0;  // start of the current stretch of data
-    for (int i = 0; i < size;) {
+    for (int i = next_suspect(samples, 0); i < size; i = next_suspect(samples, i)) {
         if (!std::isfinite(samples[i])) {
             samples[i] = 0.0f;
             ++non_finite;
             if (first < i)
                 data.push_back({first, i});
             first = ++i;
-            continue;
-        }
-        if (samples[i] != 0.0f) {
-            ++i;
             continue;
         }
         int end = i + 1;  // the run of exact zeros from i
