@@ -4,8 +4,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-# The vemlo-batch tests start a one-node Slurm cluster (scripts/slurm_test_cluster.sh).
-export VEMLO_EXTRA_PACKAGES="slurm-wlm munge"
+# The vemlo-batch tests start a one-node Slurm cluster (scripts/slurm_test_cluster.sh); the
+# vemlo-control tests check their QuakeML inputs against the schema with lxml.
+export VEMLO_EXTRA_PACKAGES="slurm-wlm munge python3-lxml"
 "$root/scripts/setup.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure -j 2)
 

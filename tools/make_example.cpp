@@ -2,7 +2,7 @@
 // band-limited noise at 100 samples per second, one template earthquake and several repeats of
 // it at known times and amplitudes, with the same moveouts at every occurrence.
 //
-//   make_example <archive-dir>
+//   make_example ARCHIVE_DIR
 //
 // The archive is laid out as vemlo expects
 // (<dir>/<STA>/<year>/<STA>.<NET>.<LOC>.<CHA>.<year>.<ddd>) and is the same on every run and
@@ -131,12 +131,24 @@ bool write_day(const std::string& path, const Station& s, int doy, std::vector<i
 
 }  // namespace
 
+const char usage[] =
+    "Usage: make_example ARCHIVE_DIR\n"
+    "Writes the bundled example's synthetic archive (three stations, two days of 2024 at 100\n"
+    "samples per second, about 65 MB) into ARCHIVE_DIR and lists the earthquakes it holds.\n";
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_example <archive-dir>\n");
+    const std::string root = argc == 2 ? argv[1] : "";
+    if (root == "--help" || root == "-h") {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    // An option is no directory name: "--help" must not become a folder.
+    if (argc != 2 || root.empty() || root[0] == '-') {
+        if (argc == 2)
+            std::fprintf(stderr, "make_example: unknown option %s\n", root.c_str());
+        std::fputs(usage, stderr);
         return 1;
     }
-    const std::string root = argv[1];
     uint64_t seed = 0x9E3779B97F4A7C15ULL;
     for (const Station& s : stations) {
         const std::string dir = root + "/" + s.code + "/" + std::to_string(year);

@@ -21,18 +21,59 @@ bool usable(const std::string& path, bool& exists) {
     return exists && S_ISREG(status.st_mode) && status.st_size > usable_day_file_bytes;
 }
 
+// Day of year with zeros in front up to three digits.
+std::string padded_day(int doy) {
+    const std::string pad = doy <= 9 ? "00" : doy <= 99 ? "0" : "";
+    return pad + std::to_string(doy);
+}
+
+// vemlo's day-file path with the location code exactly as given.
+std::string vemlo_name_path(const std::string& data_dir, const std::string& network,
+                            const std::string& station, const std::string& location,
+                            const std::string& channel, int year, int doy) {
+    return day_directory(data_dir, station, year) + "/" + station + "." + network + "." + location +
+           "." + channel + "." + std::to_string(year) + "." + padded_day(doy);
+}
+
+// One line on standard error (standard output flushed first): the day file is missing, with
+// every path tried, what stood at those that hold something, and why no download helped.
+void report_missing(const std::vector<std::string>& tried, const char* download_note) {
+    std::cout.flush();
+    std::cerr << "No usable day file at ";
+    for (size_t k = 0; k < tried.size(); ++k) {
+        struct stat status;
+        const char* note = stat(tried[k].c_str(), &status) != 0 ? ""
+                           : S_ISREG(status.st_mode)            ? " (300 bytes or less)"
+                                                                : " (not a file)";
+        std::cerr << (k == 0 ? "" : k + 1 < tried.size() ? ", " : " or ") << tried[k] << note;
+    }
+    std::cerr << download_note << std::endl;
+}
+
 }  // namespace
 
 std::string day_directory(const std::string& data_dir, const std::string& station, int year) {
     return data_dir + station + "/" + std::to_string(year);
 }
 
+std::string location_in_file_names(const std::string& location) {
+    return location == "--" ? "" : location;
+}
+
 std::string day_file_path(const std::string& data_dir, const std::string& network,
                           const std::string& station, const std::string& location,
                           const std::string& channel, int year, int doy) {
-    const std::string pad = doy <= 9 ? "00" : doy <= 99 ? "0" : "";
-    return day_directory(data_dir, station, year) + "/" + station + "." + network + "." + location +
-           "." + channel + "." + std::to_string(year) + "." + pad + std::to_string(doy);
+    return vemlo_name_path(data_dir, network, station, location_in_file_names(location), channel,
+                           year, doy);
+}
+
+std::string sds_day_file_path(const std::string& data_dir, const std::string& network,
+                              const std::string& station, const std::string& location,
+                              const std::string& channel, int year, int doy) {
+    const std::string y = std::to_string(year);
+    return data_dir + y + "/" + network + "/" + station + "/" + channel + ".D/" + network + "." +
+           station + "." + location_in_file_names(location) + "." + channel + ".D." + y + "." +
+           padded_day(doy);
 }
 
 bool download_day_file(const std::string& base_url, const std::string& network,
@@ -66,28 +107,44 @@ bool download_day_file(const std::string& base_url, const std::string& network,
 
 Day_file find_day_file(int year, int doy, const std::string& network, const std::string& station,
                        const std::string& location, const std::string& channel,
-                       const Template_file& control, std::ostream& out) {
+                       const Template_file& control, std::ostream& out, bool say_missing) {
     Day_file file;
     file.directory = day_directory(control.data_dir, station, year);
     file.path = day_file_path(control.data_dir, network, station, location, channel, year, doy);
 
-    bool exists = false;
-    if (usable(file.path, exists)) {
-        file.outcome = Day_file_outcome::read;
-        return file;
+    std::vector<std::string> tried{file.path};
+    if (location == "--")
+        tried.push_back(
+            vemlo_name_path(control.data_dir, network, station, location, channel, year, doy));
+    tried.push_back(
+        sds_day_file_path(control.data_dir, network, station, location, channel, year, doy));
+    bool any_exists = false;
+    for (const std::string& path : tried) {
+        bool exists = false;
+        if (usable(path, exists)) {
+            file.path = path;
+            file.outcome = Day_file_outcome::read;
+            return file;
+        }
+        any_exists = any_exists || exists;
     }
     // A small file put there by hand or by an earlier version is never fetched again.
-    if (exists || control.download_missing == 0)
+    if (any_exists || control.download_missing == 0) {
+        if (say_missing)
+            report_missing(tried, "");
         return file;
+    }
 
     out << "Downloading data." << std::endl;
-    if (createPath(file.directory, out) != 0)
-        return file;  // createPath said why
-    if (download_day_file(fdsn_base_url(), network, station, location, channel, year, doy,
+    bool exists = false;
+    if (createPath(file.directory, out) == 0 &&  // createPath says why it failed
+        download_day_file(fdsn_base_url(), network, station, location, channel, year, doy,
                           file.path, out) &&
         usable(file.path, exists)) {
         file.outcome = Day_file_outcome::read_downloaded;
         file.deletion_notice = control.keep_downloads == 0;
+    } else if (say_missing) {
+        report_missing(tried, "; downloading it failed");
     }
     return file;
 }

@@ -14,8 +14,8 @@ enum class Day_file_outcome {
 };
 
 struct Day_file {
-    std::string directory;  // data_dir + station + "/" + year
-    std::string path;       // directory + "/" + STA.NET.LOC.CHA.YEAR.DDD
+    std::string directory;  // data_dir + station + "/" + year, where downloads land
+    std::string path;       // the file read: vemlo's day-file path, or the SDS one
     Day_file_outcome outcome = Day_file_outcome::not_found;
     bool deletion_notice = false;  // downloaded and keep_downloads is 0
 };
@@ -26,10 +26,21 @@ constexpr long usable_day_file_bytes = 300;
 // Day directory: data_dir + station + "/" + year.
 std::string day_directory(const std::string& data_dir, const std::string& station, int year);
 
-// Day-file path: day directory + "/" + station.network.location.channel.year.ddd.
+// Location code as day-file names hold it: the FDSN "--" of an empty location code is empty.
+std::string location_in_file_names(const std::string& location);
+
+// Day-file path: day directory + "/" + station.network.location.channel.year.ddd, the location
+// as location_in_file_names gives it.
 std::string day_file_path(const std::string& data_dir, const std::string& network,
                           const std::string& station, const std::string& location,
                           const std::string& channel, int year, int doy);
+
+// The day file's path in the SDS layout of SeisComP and ObsPy archives:
+// data_dir + YEAR/NET/STA/CHA.D/NET.STA.LOC.CHA.D.YEAR.DDD, the location as
+// location_in_file_names gives it.
+std::string sds_day_file_path(const std::string& data_dir, const std::string& network,
+                              const std::string& station, const std::string& location,
+                              const std::string& channel, int year, int doy);
 
 // Argument vector of the wget command that downloads the whole UTC day doy of year (day
 // numbers past the year's end roll over) into path. The codes are percent-encoded in the URL
@@ -58,10 +69,15 @@ bool download_day_file(const std::string& base_url, const std::string& network,
                        const std::string& channel, int year, int doy, const std::string& path,
                        std::ostream& out = std::cout);
 
-// Looks the day file up and, when it is missing and control.download_missing is set, downloads
-// it (download_day_file, from fdsn_base_url()). Prints "Downloading data." before a download,
-// and its other lines, on out. Never fails: a missing or unusable file, or a failed download,
-// gives not_found, and a failed download leaves no file behind, so that a later call asks again.
+// Looks the day file up at vemlo's day-file path, then (for a location "--", written that way by
+// earlier versions) at that path with "--" in the name, then at its SDS path; the first usable
+// one is read. When none exists and control.download_missing is set, downloads it to vemlo's
+// path (download_day_file, from fdsn_base_url()), printing "Downloading data." first, and its
+// other lines, on out. Never fails: a missing or unusable file, or a failed download, gives
+// not_found, with one line on standard error naming every path tried (unless say_missing is
+// false: a file that is only read when it is there); a failed download leaves no file behind,
+// so that a later call asks again.
 Day_file find_day_file(int year, int doy, const std::string& network, const std::string& station,
                        const std::string& location, const std::string& channel,
-                       const Template_file& control, std::ostream& out = std::cout);
+                       const Template_file& control, std::ostream& out = std::cout,
+                       bool say_missing = true);

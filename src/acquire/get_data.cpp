@@ -58,8 +58,9 @@ Decoded_day read_day(int year, int doy, const std::string& network, const std::s
     const double midnight = time_to_epoch(year, doy, 0.0);
     if (reach > 86400.0) {
         const Doy_time next = epoch_to_time(static_cast<long>(midnight) + 86400);
-        const Day_file next_file =
-            find_day_file(next.year, next.doy, network, station, location, channel, control, out);
+        // Without it the day ends at midnight, as it always did: nothing to say.
+        const Day_file next_file = find_day_file(next.year, next.doy, network, station, location,
+                                                 channel, control, out, false);
         if (next_file.outcome != Day_file_outcome::not_found) {
             sources.push_back({next_file.path, (midnight + reach) * 1000000.0});
             day.next_day = true;
@@ -123,8 +124,8 @@ Conditioned_trace condition(const Decoded_day& day, Decoded_day* release, int ye
     // not divide 200, and would leave a window shorter than a second empty). A window that
     // reaches the day's end has a trailing pad only when the next day's file gives one.
     const bool cut_leading = start * static_cast<float>(fs) > 200.0f;
-    const float window_start =
-        cut_leading ? start - static_cast<float>(edge_pad) / static_cast<float>(fs) : start;
+    const double window_start =
+        cut_leading ? static_cast<double>(start) - static_cast<double>(edge_pad) / fs : start;
     const bool cut_trailing =
         static_cast<int64_t>(length) + edge_pad < int64_t{fs} * 86400 || day.next_day;
     const int64_t wanted =

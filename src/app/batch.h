@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "control/outcome.h"
 #include "control/template_file.h"
 
 struct Batch_options {
@@ -64,15 +65,15 @@ bool chunk_done(const Batch_work& work, int number);
 // the base directory): when the plan differs from the one recorded there, or none is recorded,
 // every done mark is dropped and whatever the new plan does not use is removed, so the batch
 // starts afresh. Then writes the plan, a copy of the control file and every chunk's control
-// file. Returns "" on success, otherwise a one-line message.
-std::string prepare_work(const Batch_work& work, const std::string& control_text,
-                         const Template_file& control, const std::vector<Chunk>& chunks,
-                         int days_per_chunk);
+// file. Fails with a one-line message.
+Status prepare_work(const Batch_work& work, const std::string& control_text,
+                    const Template_file& control, const std::vector<Chunk>& chunks,
+                    int days_per_chunk);
 
 // Reads a work directory written by prepare_work back: the base directory, the control record
-// and the chunks. Returns "" on success, otherwise a one-line message.
-std::string load_work(const std::string& dir, Batch_work& work, Template_file& control,
-                      std::vector<Chunk>& chunks);
+// and the chunks. Fails with a one-line message.
+Status load_work(const std::string& dir, Batch_work& work, Template_file& control,
+                 std::vector<Chunk>& chunks);
 
 // Runs vemlo on one chunk's control file from the base directory, its console output going to
 // the chunk's log, with OMP_NUM_THREADS set to threads when threads > 0. The chunk is marked done
@@ -85,8 +86,8 @@ int run_chunk(const Batch_work& work, const Template_file& control, const Chunk&
 // Joins the chunks' results into output_dir, per event in file order and chunk by chunk, so that
 // every results file reads as one vemlo run over the whole period would leave it; run from
 // work.base_dir. Nothing is written unless every chunk is done; each file is written beside its
-// final name and renamed into place (a file vemlo could not create either, in a missing
-// subdirectory, is passed over). A chunk marked done whose results files are gone loses its mark.
+// final name and renamed into place; one that cannot be written is reported. A chunk marked done
+// whose results files are gone loses its mark.
 // Returns the numbers of the chunks that are not done, or {0}
 // after printing a message when a results file could not be written; empty on success.
 std::vector<int> merge_chunks(const Batch_work& work, const Template_file& control,
@@ -99,7 +100,7 @@ int report_merge(const Batch_work& work, const Template_file& control,
                  const std::vector<Chunk>& chunks, const std::vector<int>& failed);
 
 // When the control file allows downloads, chunks running at the same time could fetch the same
-// day file at once and read it half written. This runs vemlo once over no day at all, so that it
+// day file at once and read it half written. This runs vemlo --templates-only once, so that it
 // fetches every template's day file before any chunk starts (its log: prefetch/log.txt in the
 // work directory). Returns 0 on success, 1 after printing a message.
 int prefetch_templates(const Batch_work& work, const Template_file& control,

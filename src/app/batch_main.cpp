@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "acquire/archive_check.h"
 #include "app/band_check.h"
 #include "app/batch.h"
 #include "dsp/time_convert.h"
@@ -51,9 +52,9 @@ int chunk_task(const std::vector<std::string>& args) {
         std::cout << "Error: --run-chunk WORK_DIR NUMBER [--threads N]" << std::endl;
         return 1;
     }
-    const std::string problem = load_work(args[0], work, control, chunks);
-    if (!problem.empty() || size_t(number) > chunks.size()) {
-        std::cout << (problem.empty() ? "Error: no chunk " + args[1] : problem) << std::endl;
+    const Status loaded = load_work(args[0], work, control, chunks);
+    if (!loaded.ok() || size_t(number) > chunks.size()) {
+        std::cout << (loaded.ok() ? "Error: no chunk " + args[1] : *loaded.error) << std::endl;
         return 1;
     }
     return run_chunk(work, control, chunks[number - 1], threads);
@@ -63,10 +64,10 @@ int merge_task(const std::vector<std::string>& args) {
     Batch_work work;
     Template_file control;
     std::vector<Chunk> chunks;
-    const std::string problem =
-        args.size() == 1 ? load_work(args[0], work, control, chunks) : "Error: --merge WORK_DIR";
-    if (!problem.empty() || ::chdir(work.base_dir.c_str()) != 0) {
-        std::cout << (problem.empty() ? "Error: cannot enter " + work.base_dir : problem)
+    const Status loaded = args.size() == 1 ? load_work(args[0], work, control, chunks)
+                                           : failure("Error: --merge WORK_DIR");
+    if (!loaded.ok() || ::chdir(work.base_dir.c_str()) != 0) {
+        std::cout << (loaded.ok() ? "Error: cannot enter " + work.base_dir : *loaded.error)
                   << std::endl;
         return 1;
     }
@@ -96,14 +97,16 @@ int main(int argc, char** argv) {
     const std::string text((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
     std::istringstream in(text);
-    const Template_file control = parse_template_file(in);
-    std::string problem = check_settings(control);
-    if (problem.empty())
-        problem = check_band(control);
-    if (!problem.empty()) {
-        std::cout << problem << std::endl;
+    const Outcome<Template_file> parsed = parse_template_file(in);
+    Status checked = parsed.ok() ? check_settings(*parsed.value) : failure(parsed.error);
+    for (const auto& check : {check_band, check_archive})
+        if (checked.ok())
+            checked = check(*parsed.value);
+    if (!checked.ok()) {
+        std::cout << *checked.error << std::endl;
         return 1;
     }
+    const Template_file& control = *parsed.value;
 
     if (control.event_names.empty()) {
         // vemlo would only create the results directory.
@@ -130,9 +133,9 @@ int main(int argc, char** argv) {
                   << ", or it is not writable" << std::endl;
         return 1;
     }
-    const std::string prepared = prepare_work(work, text, control, chunks, options.days);
-    if (!prepared.empty()) {
-        std::cout << prepared << std::endl;
+    const Status prepared = prepare_work(work, text, control, chunks, options.days);
+    if (!prepared.ok()) {
+        std::cout << *prepared.error << std::endl;
         return 1;
     }
 

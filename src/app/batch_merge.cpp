@@ -41,8 +41,6 @@ std::vector<int> merge_chunks(const Batch_work& work, const Template_file& contr
     for (const std::string& path : files) {
         const std::string partial = path + ".vemlo-batch-partial";
         std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        if (!out)
-            continue;  // vemlo cannot create this file either (a missing subdirectory)
         for (size_t e : events_of_file[path])
             for (const Chunk& chunk : chunks) {
                 std::ifstream in(chunk_output_dir(work, chunk.number) + names[e] + ".txt",

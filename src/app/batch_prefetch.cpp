@@ -9,20 +9,21 @@
 
 int prefetch_templates(const Batch_work& work, const Template_file& control,
                        const std::string& vemlo) {
-    // A period that ends before it starts: vemlo builds its templates (downloading their days)
-    // and scans nothing.
+    // vemlo --templates-only builds the templates (downloading their days) and scans nothing,
+    // whatever the period.
     Chunk none;
     none.first_day = 0;
-    none.last_day = -86400;
+    none.last_day = 0;
     const std::string dir = work.dir + "prefetch/";
     std::error_code error;
     std::filesystem::create_directories(dir, error);
-    const std::string problem = write_template_file(
+    const Status written = write_template_file(
         chunk_control(control, none, work.relative + "prefetch/results/"), dir + "control.txt");
     std::cout << "Downloading the templates' day files first..." << std::endl;
-    const int status = problem.empty() && ::chdir(work.base_dir.c_str()) == 0
-                           ? run_command({vemlo, dir + "control.txt"}, dir + "log.txt")
-                           : 1;
+    const int status =
+        written.ok() && ::chdir(work.base_dir.c_str()) == 0
+            ? run_command({vemlo, "--templates-only", dir + "control.txt"}, dir + "log.txt")
+            : 1;
     if (status != 0)
         std::cout << "Error: fetching the templates' day files failed; see " << dir << "log.txt"
                   << std::endl;

@@ -67,13 +67,13 @@ bool chunk_done(const Batch_work& work, int number) {
     return fs::is_regular_file(chunk_dir(work, number) + "done", error);
 }
 
-std::string prepare_work(const Batch_work& work, const std::string& control_text,
-                         const Template_file& control, const std::vector<Chunk>& chunks,
-                         int days_per_chunk) {
+Status prepare_work(const Batch_work& work, const std::string& control_text,
+                    const Template_file& control, const std::vector<Chunk>& chunks,
+                    int days_per_chunk) {
     std::error_code error;
     fs::create_directories(work.dir, error);
     if (!fs::is_directory(work.dir, error))
-        return "Error: cannot create the work directory " + work.dir;
+        return failure("Error: cannot create the work directory " + work.dir);
 
     const std::string plan = plan_text(work.base_dir, days_per_chunk, control_text);
     if (read_text(work.dir + "plan.txt") != plan) {
@@ -96,28 +96,27 @@ std::string prepare_work(const Batch_work& work, const std::string& control_text
                 fs::remove_all(path, error);
         }
         if (!write_text(work.dir + "plan.txt", plan))
-            return "Error: cannot write in the work directory " + work.dir;
+            return failure("Error: cannot write in the work directory " + work.dir);
     }
     if (!write_text(work.dir + "control.txt", control_text))
-        return "Error: cannot write in the work directory " + work.dir;
+        return failure("Error: cannot write in the work directory " + work.dir);
 
     for (const Chunk& chunk : chunks) {
         const std::string dir = chunk_dir(work, chunk.number);
         fs::create_directories(dir, error);
         const Template_file t = chunk_control(control, chunk, chunk_output_dir(work, chunk.number));
-        const std::string text = format_template_file(t);
-        if (text.empty())
-            return "Error: this control file cannot be cut into chunks: its output directory, "
-                   "a template line or a name cannot be written back unchanged";
-        if (!write_text(dir + "control.txt", text))
-            return "Error: cannot write the control file of chunk " + std::to_string(chunk.number) +
-                   " in " + dir;
+        const Outcome<std::string> text = format_template_file(t);
+        if (!text.ok())
+            return failure("Error: this control file cannot be cut into chunks: " + text.error);
+        if (!write_text(dir + "control.txt", *text.value))
+            return failure("Error: cannot write the control file of chunk " +
+                           std::to_string(chunk.number) + " in " + dir);
     }
-    return "";
+    return success();
 }
 
-std::string load_work(const std::string& dir, Batch_work& work, Template_file& control,
-                      std::vector<Chunk>& chunks) {
+Status load_work(const std::string& dir, Batch_work& work, Template_file& control,
+                 std::vector<Chunk>& chunks) {
     const std::string folder = dir.empty() || dir.back() != '/' ? dir + "/" : dir;
     std::istringstream plan(read_text(folder + "plan.txt"));
     std::string header, base_line, days_line;
@@ -127,10 +126,13 @@ std::string load_work(const std::string& dir, Batch_work& work, Template_file& c
     int days = 0;
     if (header != "vemlo-batch plan" || base_line.rfind("base ", 0) != 0 ||
         std::sscanf(days_line.c_str(), "days %d", &days) != 1 || days < 1)
-        return "Error: " + folder + " is not a vemlo-batch work directory";
+        return failure("Error: " + folder + " is not a vemlo-batch work directory");
     std::istringstream text(read_text(folder + "control.txt"));
-    control = parse_template_file(text);
+    Outcome<Template_file> parsed = parse_template_file(text);
+    if (!parsed.ok())
+        return failure(parsed.error + " (" + folder + "control.txt)");
+    control = std::move(*parsed.value);
     work = batch_work(control, base_line.substr(5));
     chunks = split_scan_period(control, days);
-    return "";
+    return success();
 }

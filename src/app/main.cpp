@@ -4,18 +4,65 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <iostream>
 #include <new>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "acquire/archive_check.h"
 #include "app/band_check.h"
 #include "app/hello_world.h"
 #include "app/huge_pages.h"
+#include "app/results_start.h"
 #include "app/template_creation.h"
 #include "control/messages.h"
+#include "control/run_record.h"
 #include "control/template_file.h"
 #include "scan/correlation_scan.h"
 #include "scan/memory_budget.h"
+
+namespace {
+
+const char usage[] =
+    "Usage: vemlo [--templates-only] [CONTROL_FILE]\n"
+    "       vemlo --help | --version\n"
+    "\n"
+    "Searches continuous seismic data for repeats of the template events of CONTROL_FILE\n"
+    "(default: template.txt in the current directory) by multi-station template matching, and\n"
+    "writes one results file per event and the run record vemlo-run.txt into the control\n"
+    "file's results directory.\n"
+    "\n"
+    "  --templates-only  build the templates (downloading their day files when the control\n"
+    "                    file allows it), scan no day and write no results\n"
+    "  --help            show this text\n"
+    "  --version         show the version\n"
+    "\n"
+    "Environment: OMP_NUM_THREADS (threads), VEMLO_MEMORY_MB (memory budget in megabytes).\n"
+    "Exit status: 0 when the run wrote every results file completely, 1 otherwise.\n";
+
+// The first failure among the checks made before any work, in order.
+Status check_before_work(const Template_file& control, long long& budget) {
+    for (const auto& check : {check_settings, check_band, check_archive})
+        if (Status status = check(control); !status.ok())
+            return status;
+    const Outcome<long long> memory = memory_budget_bytes();
+    if (!memory.ok())
+        return failure(memory.error);
+    budget = *memory.value;
+    return check_memory_budget(control, budget);
+}
+
+// The control file's path as the run record keeps it: absolute, so that it tells where the file
+// was wherever the record is read.
+std::string absolute_path(const std::string& filename) {
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(filename, error);
+    return error ? filename : path.lexically_normal().string();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     restart_with_huge_pages(argv);
@@ -28,46 +75,90 @@ int main(int argc, char** argv) {
     // thread takes, instead of each thread faulting in memory of its own (the big arrays are few,
     // so the shared lock costs nothing).
     mallopt(M_ARENA_MAX, 1);
+
+    bool templates_only = false;
+    std::vector<std::string> files;
+    for (int k = 1; k < argc; ++k) {
+        const std::string arg = argv[k];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << usage;
+            return 0;
+        }
+        if (arg == "--version") {
+            std::cout << "vemlo " << VEMLO_VERSION << "\n";
+            return 0;
+        }
+        if (arg == "--templates-only") {
+            templates_only = true;
+        } else if (arg.rfind("--", 0) == 0) {
+            std::cout << "Error: unknown option " << arg << "\n\n" << usage;
+            return 1;
+        } else {
+            files.push_back(arg);
+        }
+    }
+
     // The banner's tab and the C greeting share stdout's buffer: cout stays synchronised with
     // stdio, so "Utilizing C code." lands right after the tab.
-    std::cout << "\n\tvemlo v0.2\n"
+    std::cout << "\n\tvemlo v" << VEMLO_VERSION << "\n"
               << "\t";
     hello_world_c();
     const auto start = std::chrono::steady_clock::now();
 
     std::string filename;
-    if (argc == 1) {
+    if (files.empty()) {
         filename = "template.txt";
         std::cout << "Missing template filename argument. Using default filename: " << filename
                   << "\n";
-    } else if (argc == 2) {
-        filename = argv[1];
+    } else if (files.size() == 1) {
+        filename = files[0];
     } else {
         std::cout << "Error: Unknown argument format. Call vemlo with: ./vemlo "
                      "example_filename.txt\n";
         return 1;
     }
 
-    const Template_file control = read_temp_file(filename);
-    std::string problem = check_settings(control);
-    if (problem.empty())
-        problem = check_band(control);  // needs the filter design, downstream of control
-    // The memory budget is checked before anything is written.
+    const Outcome<std::string> text = read_control_text(filename);
+    if (!text.ok()) {
+        std::cout << text.error << std::endl;
+        return 1;
+    }
+    std::istringstream in(*text.value);
+    const Outcome<Template_file> parsed = parse_template_file(in);
+    if (!parsed.ok()) {
+        std::cout << parsed.error << std::endl;
+        return 1;
+    }
+    const Template_file& control = *parsed.value;
+    // Every check is made, and the memory budget found, before anything is written.
     long long budget = 0;
-    if (problem.empty()) {
-        budget = memory_budget_bytes(problem);
-    }
-    if (problem.empty()) {
-        problem = check_memory_budget(control, budget);
-    }
-    if (!problem.empty()) {
-        std::cout << problem << std::endl;
+    if (Status checked = check_before_work(control, budget); !checked.ok()) {
+        std::cout << *checked.error << std::endl;
         return 1;
     }
 
     try {
         const Template_bank bank = create_templates(control, budget);
-        run_scan(control, bank, budget);
+        if (!control.event_names.empty() && templates_made(bank) == 0) {
+            std::cout << (control.pick_year.empty()
+                              ? "Error: not one template could be made: no event has a pick"
+                              : "Error: not one template could be made: no pick had data (see "
+                                "the lines above); nothing was scanned or written")
+                      << std::endl;
+            return 1;
+        }
+        if (!templates_only) {
+            const std::string record =
+                format_run_record(VEMLO_VERSION, absolute_path(filename), *text.value, control);
+            Status done = start_results(control, record);
+            if (done.ok())
+                done = run_scan(control, bank, budget);
+            if (!done.ok()) {
+                std::cout << std::flush;
+                std::cout << *done.error << std::endl;
+                return 1;
+            }
+        }
     } catch (const std::bad_alloc&) {
         std::cout << std::flush;
         std::cout << "\nError: out of memory; a smaller VEMLO_MEMORY_MB scans fewer events at "

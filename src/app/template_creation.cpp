@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
 #include <utility>
 
-#include "acquire/create_path.h"
 #include "acquire/get_data.h"
 #include "dsp/time_convert.h"
 
@@ -66,13 +64,6 @@ Template_bank create_templates(const Template_file& control, long long budget) {
     const float fs = static_cast<float>(control.sample_rate);
     Template_bank bank;
     bank.template_samples = template_sample_count(control);
-
-    createPath(control.output_dir);
-    // Every results file starts empty; the scan only appends. One that cannot be opened is
-    // reported when the scan writes to it.
-    for (const std::string& name : control.event_names) {
-        std::ofstream(control.output_dir + name + ".txt", std::ios::out | std::ios::trunc);
-    }
 
     bank.moveout_samples = compute_moveouts(control, fs);
 
@@ -144,4 +135,10 @@ Template_bank create_templates(const Template_file& control, long long budget) {
         }
     }
     return bank;
+}
+
+std::size_t templates_made(const Template_bank& bank) {
+    return static_cast<std::size_t>(
+        std::count_if(bank.waveforms.begin(), bank.waveforms.end(),
+                      [](const std::vector<float>& waveform) { return !is_not_found(waveform); }));
 }

@@ -10,8 +10,12 @@
 // its event, rounded to the nearest integer (halves away from zero).
 std::vector<int32_t> compute_moveouts(const Template_file& control, float fs);
 
-// Creates output_dir, empties every event's results file, computes the moveouts and fetches
-// every template window as get_data would, printing the creation and per-template lines. Each
-// day file is read once while a quarter of budget (bytes) holds the decoded days that later
-// templates still need. Templates without data get the not-found vector; never fails otherwise.
+// Computes the moveouts and fetches every template window as get_data would, printing the
+// creation and per-template lines. Each day file is read once while a quarter of budget (bytes)
+// holds the decoded days that later templates still need. Templates without data get the
+// not-found vector (and a "Data was not found for template" line); never fails otherwise.
+// Writes nothing into the results directory.
 Template_bank create_templates(const Template_file& control, long long budget);
+
+// How many templates of bank were made (found data).
+std::size_t templates_made(const Template_bank& bank);

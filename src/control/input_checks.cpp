@@ -1,9 +1,10 @@
 // Checks of what the control file hands to the file system, the download URL and the calendar:
 // station channel codes, pick days and the scan period.
 #include <cstdint>
-#include <cstdio>
 #include <sstream>
 
+#include "control/calendar.h"
+#include "control/quoted.h"
 #include "control/template_file.h"
 
 namespace {
@@ -11,38 +12,11 @@ namespace {
 // The control file's first template-section line (the first event name).
 constexpr long first_section_line = 38;
 
-// a / b rounded toward minus infinity (b > 0).
-long long floor_div(long long a, long long b) {
-    return a / b - (a % b < 0 ? 1 : 0);
-}
-
-// Days from 1970-01-01 to 1 January of year (proleptic Gregorian calendar).
-long long days_to_new_year(long long year) {
-    const long long y = year - 1;
-    // 719162: days from 0001-01-01 to 1970-01-01.
-    return 365 * y + floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400) - 719162;
-}
-
 // True when day doy of year, with day numbers past either end of the year carried into the
 // neighbouring years as everywhere else, is a day of the years 1 to 9999.
 bool calendar_day(int32_t year, int32_t doy) {
-    const long long day = days_to_new_year(year) + doy - 1;
-    return day >= days_to_new_year(1) && day < days_to_new_year(10000);
-}
-
-// code in double quotes, control characters shown as \xNN.
-std::string quoted(const std::string& code) {
-    std::string out = "\"";
-    for (const unsigned char c : code) {
-        if (c < 0x20 || c == 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
+    const long long day = day_number(year, doy);
+    return day >= day_number(1, 1) && day < day_number(10000, 1);
 }
 
 // True when code can stand as one path component and one URL value: it holds no '/' and no
@@ -71,9 +45,9 @@ std::vector<long> template_line_numbers(const Template_file& control) {
     return lines;
 }
 
-std::string check_scan_period(const Template_file& control) {
+Status check_scan_period(const Template_file& control) {
     if (control.event_names.empty())
-        return "";  // no event: no day is scanned
+        return success();  // no event: no day is scanned
     const struct {
         int line;
         const char* name;
@@ -86,13 +60,21 @@ std::string check_scan_period(const Template_file& control) {
             error << "Error: line " << end.line << " of the control file: the " << end.name
                   << " day to scan, day " << end.doy << " of year " << end.year
                   << ", is not a calendar day of the years 1 to 9999";
-            return error.str();
+            return failure(error.str());
         }
     }
-    return "";
+    if (day_number(control.end_year, control.end_day) <
+        day_number(control.start_year, control.start_day)) {
+        std::ostringstream error;
+        error << "Error: line 8 of the control file: the last day to scan, day " << control.end_day
+              << " of year " << control.end_year << ", is before the first day, day "
+              << control.start_day << " of year " << control.start_year << " (line 5)";
+        return failure(error.str());
+    }
+    return success();
 }
 
-std::string check_template_lines(const Template_file& control) {
+Status check_template_lines(const Template_file& control) {
     const std::vector<long> lines = template_line_numbers(control);
     for (size_t i = 0; i < control.pick_year.size(); ++i) {
         std::ostringstream where;
@@ -107,15 +89,15 @@ std::string check_template_lines(const Template_file& control) {
             {"channel", &control.channel}};
         for (const auto& [kind, values] : codes) {
             if (i < values->size() && !safe_code((*values)[i]))
-                return where.str() + kind + " code " + quoted((*values)[i]) +
-                       " must not hold '/' or control characters, nor be \".\" or \"..\"";
+                return failure(where.str() + kind + " code " + quoted((*values)[i]) +
+                               " must not hold '/' or control characters, nor be \".\" or \"..\"");
         }
         const int32_t doy = i < control.pick_day.size() ? control.pick_day[i] : 0;
         if (!calendar_day(control.pick_year[i], doy)) {
             where << "the pick's day " << doy << " of year " << control.pick_year[i]
                   << " is not a calendar day of the years 1 to 9999";
-            return where.str();
+            return failure(where.str());
         }
     }
-    return "";
+    return success();
 }

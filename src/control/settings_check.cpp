@@ -32,13 +32,13 @@ int32_t template_sample_count(const Template_file& control) {
     return static_cast<int32_t>(samples);
 }
 
-std::string check_settings(const Template_file& control) {
-    if (std::string problem = check_scan_period(control); !problem.empty())
-        return problem;
+Status check_settings(const Template_file& control) {
+    if (Status period = check_scan_period(control); !period.ok())
+        return period;
     if (control.pick_year.empty())
-        return "";
-    if (std::string problem = check_template_lines(control); !problem.empty())
-        return problem;
+        return success();
+    if (Status lines = check_template_lines(control); !lines.ok())
+        return lines;
     std::ostringstream error;
     error << "Error: ";
     const double nyquist = control.sample_rate / 2.0;
@@ -58,7 +58,7 @@ std::string check_settings(const Template_file& control) {
               << " samples per second; a template needs at least 2 samples and fewer than one "
                  "day's";
     } else {
-        return "";
+        return success();
     }
-    return error.str();
+    return failure(error.str());
 }

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "control/outcome.h"
+
 // Everything a run reads from its control file. A plain value record: members are filled by
-// read_temp_file and never changed afterwards. Members 20 to 28 are parallel sequences with one
-// entry per template line, in file order across all events.
+// parse_template_file and never changed afterwards. Members 20 to 28 are parallel sequences with
+// one entry per template line, in file order across all events.
 struct Template_file {
     std::string output_dir;  // ends in '/'
     int32_t start_year = 0;
@@ -40,14 +42,35 @@ struct Template_file {
     std::vector<int32_t> pick_event;  // 1-based event number
 };
 
-// Parses a control file from a stream. Never fails: missing lines read as empty, unreadable
-// numbers leave 0.
-Template_file parse_template_file(std::istream& in);
+// Parses a control file from a stream (LF or CR LF line ends).
+//
+// Settings: line 2 (results directory) and line 26 (archive directory) are taken whole, blanks
+// around them and a CR trimmed, a '/' added when missing; neither may be empty. The numeric
+// lines hold their values as the first words: line 5 and line 8 year, day of year and an
+// optional reserved integer; line 11 the template length; line 14 the two band-pass corners;
+// line 17 the MAD multiple; line 20 the sample rate (an integer); line 35 the download switch
+// and an optional keep-downloads switch (integers). Each value must be a number as a whole word;
+// an optional value is absent when its word does not begin like a number (a digit, sign or
+// point), and the words after the values are free notes. Lines 23, 29 and 32 are reserved and not
+// checked; the other lines up to 37 are labels.
+//
+// Events from line 38: a name line, one pick per line (year, day of year, seconds of the day,
+// network, station, location, channel, an optional reserved integer, then free notes), and a
+// line that is blank or holds one character between events. Blank lines at the end add no event.
+//
+// Fails with one line "Error: line N of the control file: ..." for the first of: a missing
+// directory or value, a value that is not a number ("'eight' is not a number"), a pick line that
+// cannot be read, an event name that reads as a pick line (a blank line inside an event's picks),
+// an empty name followed by picks, or a name that cannot be a file name (holding '/' or a control
+// character, or the name of the run record, see run_record.h).
+Outcome<Template_file> parse_template_file(std::istream& in);
 
-// Reads the named control file. When it cannot be opened or is a directory, prints
-// "Error: Unable to open template file: <filename>" on standard output and ends the process
-// with status 1.
-Template_file read_temp_file(std::string filename);
+// The whole text of the named control file. Fails with "Error: Unable to open template file:
+// <filename>" when it cannot be opened or read, or is a directory.
+Outcome<std::string> read_control_text(const std::string& filename);
+
+// read_control_text followed by parse_template_file; fails with the first one's message.
+Outcome<Template_file> read_temp_file(const std::string& filename);
 
 // Number of samples in one template window: sample_rate × template_length (product in double
 // precision, the rate taken as a 32-bit float), truncated toward zero. Only meaningful for
@@ -55,24 +78,24 @@ Template_file read_temp_file(std::string filename);
 int32_t template_sample_count(const Template_file& control);
 
 // Checks the settings that waveform processing depends on, the scan period
-// (check_scan_period) and the template lines (check_template_lines). Returns an empty string
-// when they are usable (the settings and lines of a file without templates are not checked,
-// as nothing is processed), otherwise one line beginning "Error: " that names the offending
-// setting or control-file line and its value (no line end).
-std::string check_settings(const Template_file& control);
+// (check_scan_period) and the template lines (check_template_lines). Succeeds when they are
+// usable (the settings and lines of a file without templates are not checked, as nothing is
+// processed); otherwise fails with one line beginning "Error: " that names the offending setting
+// or control-file line and its value.
+Status check_settings(const Template_file& control);
 
 // Control-file line number of each template line (entry i for template i), rebuilt from the
 // event numbering; 0 for a template whose event numbering does not follow the file's order.
 std::vector<long> template_line_numbers(const Template_file& control);
 
 // Checks that the first and last day to scan are days of the years 1 to 9999 (day numbers past
-// a year's end count into the next year). Returns "" when they are, or when there is no event
-// and so no day to scan; otherwise one line "Error: line N of the control file: ..." naming the
-// setting's line and value.
-std::string check_scan_period(const Template_file& control);
+// a year's end count into the next year) and that the last is not before the first. Succeeds
+// when they are, or when there is no event and so no day to scan; otherwise fails with one line
+// "Error: line N of the control file: ..." naming the setting's line and value.
+Status check_scan_period(const Template_file& control);
 
 // Checks every template line: its network, station, location and channel codes become path
 // components and URL values, so none may hold '/' or a control character or be "." or "..";
-// the pick's day must be a day of the years 1 to 9999. Returns "" when all pass, otherwise one
-// line "Error: line N of the control file: ..." for the first offence.
-std::string check_template_lines(const Template_file& control);
+// the pick's day must be a day of the years 1 to 9999. Succeeds when all pass, otherwise fails
+// with one line "Error: line N of the control file: ..." for the first offence.
+Status check_template_lines(const Template_file& control);

@@ -1,22 +1,19 @@
-#include <cstdio>
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <tuple>
 
 #include "control/template_file_writer.h"
 
 namespace {
 
-bool has_line_break(const std::string& text) {
-    return text.find_first_of("\r\n") != std::string::npos;
-}
-
-bool is_word(const std::string& text) {
-    return !text.empty() && text.find_first_of(" \t\r\n\v\f") == std::string::npos;
-}
-
-bool is_directory(const std::string& dir) {
-    return !dir.empty() && dir.back() == '/';
+auto members(const Template_file& t) {
+    return std::tie(t.output_dir, t.start_year, t.start_day, t.start_reserved, t.end_year,
+                    t.end_day, t.end_reserved, t.template_length, t.freq_low, t.freq_high,
+                    t.mad_multiple, t.sample_rate, t.reserved_int_1, t.data_dir, t.reserved_text,
+                    t.reserved_int_2, t.download_missing, t.keep_downloads, t.event_names,
+                    t.pick_year, t.pick_day, t.pick_seconds, t.network, t.station, t.location,
+                    t.channel, t.pick_reserved, t.pick_event);
 }
 
 // Whether the per-template sequences have one entry per template and the templates of event e
@@ -32,25 +29,12 @@ bool templates_well_formed(const Template_file& t) {
         const int32_t event = t.pick_event[i];
         if (event < previous || event < 1 || size_t(event) > t.event_names.size())
             return false;
-        if (!is_word(t.network[i]) || !is_word(t.station[i]) || !is_word(t.location[i]) ||
-            !is_word(t.channel[i]))
-            return false;
         previous = event;
     }
     return true;
 }
 
-}  // namespace
-
-std::string format_template_file(const Template_file& t) {
-    // Whitespace in output_dir would be cut at the first word; line breaks would shift lines.
-    if (!is_word(t.output_dir) || !is_directory(t.output_dir) || !is_directory(t.data_dir) ||
-        has_line_break(t.data_dir) || has_line_break(t.reserved_text) || !templates_well_formed(t))
-        return "";
-    for (const std::string& name : t.event_names)
-        if (has_line_break(name))
-            return "";
-
+std::string text_of(const Template_file& t) {
     std::ostringstream out;
     // Enough digits that every double reads back to the same value.
     out.precision(std::numeric_limits<double>::max_digits10);
@@ -84,12 +68,40 @@ std::string format_template_file(const Template_file& t) {
     return out.str();
 }
 
-std::string write_template_file(const Template_file& t, const std::string& path) {
-    const std::string text = format_template_file(t);
-    if (text.empty())
-        return "Error: the control record cannot be written as a control file: " + path;
+}  // namespace
+
+bool same_record(const Template_file& a, const Template_file& b) {
+    return members(a) == members(b);
+}
+
+Outcome<std::string> format_template_file(const Template_file& t) {
+    const std::string refused = "Error: the control record cannot be written as a control file";
+    if (!templates_well_formed(t))
+        return failed<std::string>(refused + ": its templates are not numbered by event in order");
+    // Whatever the reader would refuse or read differently (a line break shifting lines, a code
+    // with a blank, a name it refuses) shows when the text is read back.
+    std::string text = text_of(t);
+    std::istringstream in(text);
+    const Outcome<Template_file> back = parse_template_file(in);
+    if (!back.ok()) {
+        const std::string prefix = "Error: ";
+        const bool prefixed = back.error.rfind(prefix, 0) == 0;
+        return failed<std::string>(refused + " (" +
+                                   back.error.substr(prefixed ? prefix.size() : 0) + ")");
+    }
+    if (!same_record(*back.value, t))
+        return failed<std::string>(refused + ": it would not read back unchanged");
+    return succeeded(std::move(text));
+}
+
+Status write_template_file(const Template_file& t, const std::string& path) {
+    const Outcome<std::string> text = format_template_file(t);
+    if (!text.ok())
+        return failure(text.error + " (" + path + ")");
     std::ofstream file(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!file || !(file << text) || !file.flush())
-        return "Error: cannot write control file " + path;
-    return "";
+    file << *text.value;
+    file.close();  // buffered text reaches the file here: a full disk shows now
+    if (file.fail())
+        return failure("Error: cannot write control file " + path);
+    return success();
 }

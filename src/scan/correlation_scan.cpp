@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <iostream>
 #include <map>
+#include <set>
 #include <string>
 
 #include <omp.h>
@@ -22,9 +23,10 @@
 #include "scan/event_output.h"
 #include "scan/memory_budget.h"
 #include "scan/progress_line.h"
+#include "scan/results_file.h"
 #include "scan/scan_plan.h"
 
-void run_scan(const Template_file& control, const Template_bank& bank, long long budget) {
+Status run_scan(const Template_file& control, const Template_bank& bank, long long budget) {
     const Scan_constants sc = scan_constants(control, bank);
     const double first_day = time_to_epoch(control.start_year, control.start_day, 0.0);
     const double last_day = time_to_epoch(control.end_year, control.end_day, 0.0);
@@ -65,6 +67,7 @@ void run_scan(const Template_file& control, const Template_bank& bank, long long
     const std::size_t group = static_cast<std::size_t>(
         std::max(1LL, std::min<long long>(omp_get_max_threads(), 1 + spare / conditioning)));
     const long long base = scan_base_bytes(sc.n) + static_cast<long long>(group - 1) * conditioning;
+    std::set<std::string> failed_files;
     std::size_t next = 1;
     while (next <= n_events) {
         Batch batch = next_batch(control, bank, sc, extensions, plans, budget, base, next);
@@ -82,6 +85,8 @@ void run_scan(const Template_file& control, const Template_bank& bank, long long
         }
         for (Batch_event& event : batch.events) {
             release_output(event.output);
+            failed_files.insert(event.output.failed_files.begin(), event.output.failed_files.end());
         }
     }
+    return results_written(failed_files);
 }

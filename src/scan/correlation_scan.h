@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "control/outcome.h"
 #include "control/template_file.h"
 #include "scan/fft_correlation.h"
 #include "scan/template_bank.h"
@@ -33,5 +34,6 @@ void add_block_to_stack(const float* values, const Day_spectra& day, long long f
 // holds at least one event. Each day's traces reach past midnight into the next day's file as
 // far as the templates need, so that every position of the day gets its stack value. The
 // console text and results files do not depend on the budget or on the number of threads.
-// Throws std::bad_alloc when memory runs out.
-void run_scan(const Template_file& control, const Template_bank& bank, long long budget);
+// Fails (see results_written) when any results file could not be opened or written completely;
+// the scan goes on to the end all the same. Throws std::bad_alloc when memory runs out.
+Status run_scan(const Template_file& control, const Template_bank& bank, long long budget);

@@ -14,7 +14,8 @@ void put_text(Event_output& out, const std::string& text) {
 
 void put_results(Event_output& out, const std::string& file_name, const std::string& lines) {
     if (out.live) {
-        append_lines(file_name, lines, std::cout);
+        if (!append_lines(file_name, lines, std::cout))
+            out.failed_files.push_back(file_name);
         std::cout.flush();
     } else {
         out.held.push_back({"", file_name, lines});
@@ -25,8 +26,9 @@ void release_output(Event_output& out) {
     out.live = true;
     for (const Output_piece& piece : out.held) {
         std::cout << piece.text;
-        if (!piece.results_file.empty()) {
-            append_lines(piece.results_file, piece.results_lines, std::cout);
+        if (!piece.results_file.empty() &&
+            !append_lines(piece.results_file, piece.results_lines, std::cout)) {
+            out.failed_files.push_back(piece.results_file);
         }
     }
     std::cout.flush();

@@ -15,14 +15,16 @@ struct Output_piece {
 struct Event_output {
     bool live = false;
     std::vector<Output_piece> held;
+    std::vector<std::string> failed_files;  // results files an append to failed, in order
 };
 
 // Writes text on standard output when out is live, else holds it.
 void put_text(Event_output& out, const std::string& text);
 
 // Appends lines to file_name (printing its lines, see append_lines) when out is live, else
-// holds the append.
+// holds the append. An append that fails adds file_name to out.failed_files.
 void put_results(Event_output& out, const std::string& file_name, const std::string& lines);
 
-// Writes and performs everything held, in order, then makes out live.
+// Writes and performs everything held, in order (failed appends added to out.failed_files), then
+// makes out live.
 void release_output(Event_output& out);

@@ -57,7 +57,7 @@ long long cgroup_memory_limit() {
 
 }  // namespace
 
-long long memory_budget_bytes(std::string& problem) {
+Outcome<long long> memory_budget_bytes() {
     const char* value = std::getenv("VEMLO_MEMORY_MB");
     if (value != nullptr) {
         const std::string text = value;
@@ -68,13 +68,12 @@ long long memory_budget_bytes(std::string& problem) {
             mb = valid ? mb * 10 + (c - '0') : 0;
         }
         if (!valid || mb < 1 || mb > (1LL << 30)) {
-            problem =
+            return failed<long long>(
                 "Error: VEMLO_MEMORY_MB must be a whole number of megabytes from 1 to "
                 "1073741824, not \"" +
-                text + "\"";
-            return -1;
+                text + "\"");
         }
-        return mb * mib;
+        return succeeded(mb * mib);
     }
     const long long pages = sysconf(_SC_PHYS_PAGES);
     const long long page_size = sysconf(_SC_PAGE_SIZE);
@@ -83,7 +82,7 @@ long long memory_budget_bytes(std::string& problem) {
     const long long limit = cgroup_memory_limit();
     if (limit > 0)
         memory = std::min(memory, limit);
-    return memory / 2;
+    return succeeded(memory / 2);
 }
 
 long long scan_base_bytes(long long n) {
@@ -105,7 +104,7 @@ long long template_bytes(int m) {
     return day_spectra_bytes(m, 1) - static_cast<long long>(sizeof(float));
 }
 
-std::string check_memory_budget(const Template_file& control, long long budget) {
+Status check_memory_budget(const Template_file& control, long long budget) {
     const long long n = day_samples(control);
     const int m = std::max(template_sample_count(control), 1);
     const std::size_t templates =
@@ -127,12 +126,12 @@ std::string check_memory_budget(const Template_file& control, long long budget) 
         need += scan_base_bytes(n) +
                 static_cast<long long>(channels.size()) * channel_length_bytes(n, m);
         if (need > budget) {
-            return "Error: the memory budget of " + std::to_string(budget / mib) +
-                   " MB is too small for event #" + std::to_string(k) + " (" +
-                   control.event_names[k - 1] + "), which needs about " +
-                   std::to_string((need + mib - 1) / mib) +
-                   " MB: set VEMLO_MEMORY_MB to at least that";
+            return failure("Error: the memory budget of " + std::to_string(budget / mib) +
+                           " MB is too small for event #" + std::to_string(k) + " (" +
+                           control.event_names[k - 1] + "), which needs about " +
+                           std::to_string((need + mib - 1) / mib) +
+                           " MB: set VEMLO_MEMORY_MB to at least that");
         }
     }
-    return "";
+    return success();
 }

@@ -3,13 +3,14 @@
 
 #include <string>
 
+#include "control/outcome.h"
 #include "control/template_file.h"
 
 // The budget in bytes: VEMLO_MEMORY_MB megabytes (MiB) when that variable is set, else half of
 // the physical memory, or of the process's control-group memory limit (a Slurm job's or a
-// container's) when that is smaller. Returns -1, with a line beginning "Error: " in problem, when
-// the variable is set to anything but a whole number from 1 to 2^30.
-long long memory_budget_bytes(std::string& problem);
+// container's) when that is smaller. Fails with a line beginning "Error: " when the variable is
+// set to anything but a whole number from 1 to 2^30.
+Outcome<long long> memory_budget_bytes();
 
 // Bytes the scan takes whatever the batch: one event-day's stack, counts and MAD selection or
 // the conditioning of one day trace (not at the same time), the FFT scratch buffers and the
@@ -29,6 +30,6 @@ long long channel_length_bytes(long long n, int m);
 long long template_bytes(int m);
 
 // Checks that the budget holds the scan of every event alone, counting each of its station
-// channels at the full template length. Returns "" when it does, else one line beginning
-// "Error: " naming the first event that does not fit and the budget it would need.
-std::string check_memory_budget(const Template_file& control, long long budget);
+// channels at the full template length. Succeeds when it does, else fails with one line
+// beginning "Error: " naming the first event that does not fit and the budget it would need.
+Status check_memory_budget(const Template_file& control, long long budget);

@@ -47,7 +47,7 @@ bool append_lines(const std::string& file_name, const std::string& lines, std::o
     out << "\nWriting results to file...";
     std::ofstream file(file_name, std::ios::out | std::ios::app);
     if (!file.is_open()) {
-        out << "\n" << results_open_failure << "!\n";
+        out << "\n" << results_open_failure << " " << file_name << "!\n";
         out << "done.\n";
         return false;
     }
@@ -67,4 +67,14 @@ bool append_results(const std::string& file_name, int year, int doy, float fs,
                     const std::vector<int>& stack_count, float mad_value, std::ostream& out) {
     return append_lines(
         file_name, format_result_lines(year, doy, fs, matches, stack, stack_count, mad_value), out);
+}
+
+Status results_written(const std::set<std::string>& failed_files) {
+    if (failed_files.empty())
+        return success();
+    std::string names;
+    for (const std::string& name : failed_files)
+        names += (names.empty() ? "" : ", ") + name;
+    return failure("Error: detections are missing from results file(s) " + names +
+                   ": they could not be opened or written completely");
 }

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "control/outcome.h"
 
 // One results line (with its "\n"): the detection time of stack position p on day doy of year
 // at rate fs (3 decimals), the stack value and the MAD (8 decimals), the template count.
@@ -15,15 +18,21 @@ std::string format_result_lines(int year, int doy, float fs, const std::vector<i
                                 const std::vector<float>& stack,
                                 const std::vector<int>& stack_count, float mad_value);
 
-// Appends lines to file_name, printing "\nWriting results to file..." and "done." (with
-// "\nUnable to open output file!" when it cannot be opened, or a line naming the file when it
-// could not be written completely) on out. Returns true when every line was written.
-bool append_lines(const std::string& file_name, const std::string& lines, std::ostream& out);
+// Appends lines to file_name, printing "\nWriting results to file..." and "done." (with a line
+// "Unable to open output file <file_name>!" when it cannot be opened, or "Unable to write output
+// file <file_name>!" when it could not be written completely) on out. Returns true when every
+// line was written.
+[[nodiscard]] bool append_lines(const std::string& file_name, const std::string& lines,
+                                std::ostream& out);
 
-// Appends one line per match to file_name, printing "\nWriting results to file..." and
-// "done." (with "\nUnable to open output file!" when it cannot be opened, or a line naming the
-// file when it could not be written completely) on out. Returns true when every line was
+// Appends one line per match to file_name as append_lines does. Returns true when every line was
 // written.
-bool append_results(const std::string& file_name, int year, int doy, float fs,
-                    const std::vector<int>& matches, const std::vector<float>& stack,
-                    const std::vector<int>& stack_count, float mad_value, std::ostream& out);
+[[nodiscard]] bool append_results(const std::string& file_name, int year, int doy, float fs,
+                                  const std::vector<int>& matches, const std::vector<float>& stack,
+                                  const std::vector<int>& stack_count, float mad_value,
+                                  std::ostream& out);
+
+// The outcome of a run's results files: succeeds when failed_files is empty, otherwise fails with
+// "Error: detections are missing from results file(s) <names, comma-separated>: they could not be
+// opened or written completely".
+Status results_written(const std::set<std::string>& failed_files);

@@ -80,12 +80,23 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     request("ABC", "");
     request("ABC", "", "2012-03-06");
     EXPECT_EQ(read_file(tmp.path + "/my archive/ABC/2012/ABC.XX..HHZ.2012.065").size(), 301u);
+    // "--" is asked for as it stands, and the file is named with the empty code.
+    EXPECT_EQ(find("DASH", "--").outcome, Day_file_outcome::read_downloaded);
+    EXPECT_EQ(listing("DASH"), "DASH.XX..HHZ.2012.065\n");
 
     // An empty answer, one of 300 bytes, an HTTP error or a cut transfer leaves nothing behind,
     // so the next call asks again.
     for (const std::string failing : {"EMPTY", "TINY", "FAIL", "CUT"}) {
         for (int call = 0; call < 2; ++call) {
+            testing::internal::CaptureStderr();
             EXPECT_EQ(find(failing, "00").outcome, Day_file_outcome::not_found) << failing;
+            EXPECT_EQ(
+                testing::internal::GetCapturedStderr(),
+                "No usable day file at " +
+                    day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65) + " or " +
+                    sds_day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65) +
+                    "; downloading it failed\n")
+                << failing;
             EXPECT_EQ(out, "Downloading data.\n") << failing;
             EXPECT_EQ(listing(failing), "") << failing;
         }

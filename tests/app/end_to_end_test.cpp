@@ -109,7 +109,8 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
     const Run_result run =
         run_program({"sh", "-c", "exec \"$0\" control.txt 2>&1", VEMLO_BINARY}, dir.path);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    // The console with (on one pipe) or without the "Reading: " lines of standard error.
+    // The console with (on one pipe) or without the "Reading: " and missing-file lines of standard
+    // error.
     auto console = [](bool with_reads) {
         auto reading = [&](const std::string& station, const char* channel, int doy) {
             return with_reads ? "Reading: @archive/" + station + "/2013/" + station + ".XX.00." +
@@ -137,8 +138,11 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
                "Template #1\n" +
                reading("S1", "HHZ", 45) + read + "Template #2\n" + reading("S2", "HHZ", 45) + read +
                "Template #3\n" + reading("S3", "HHZ", 45) + read + "Template #4\n" +
-               reading("S2", "HHN", 45) + read +
-               "Template #5\nData was not found for template #5 (2013 45 3600 XX S9 00 HHZ)\n"
+               reading("S2", "HHN", 45) + read + "Template #5\n" +
+               (with_reads ? "No usable day file at @archive/S9/2013/S9.XX.00.HHZ.2013.045 or "
+                             "@archive/2013/XX/S9/HHZ.D/XX.S9.00.HHZ.D.2013.045\n"
+                           : "") +
+               "Data was not found for template #5 (2013 45 3600 XX S9 00 HHZ)\n"
                "\n\tCross-correlating 3 event(s) for 2 day(s)...\nEvent #1\n" +
                scan(45) + scan(46) + "Event #2\n" + day(correlated, 2) + day(correlated, 3) +
                "Event #3\n" + day("", 0) + day("", 0) + "Run time: ~N\n";
@@ -159,7 +163,7 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
 
     Template_file control;
     std::istringstream in(control_file());
-    control = parse_template_file(in);
+    control = *parse_template_file(in).value;
     control.data_dir = dir.path + "/@archive/";
     std::map<std::string, std::vector<float>> days;
     testing::internal::CaptureStdout();

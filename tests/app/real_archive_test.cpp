@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <set>
+#include <sstream>
 
 #include "acquire/get_data.h"
 #include "control/template_file.h"
@@ -147,8 +148,10 @@ TEST(RealArchive, EventsAtMidnightFindThemselves) {
         EXPECT_EQ(both.substr(0, alone.size()), alone) << event;
     }
 
-    Template_file control =
-        parse_template_file(*std::make_unique<std::istringstream>(control_text(c)));
+    std::istringstream text(control_text(c));
+    const Outcome<Template_file> parsed = parse_template_file(text);
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    Template_file control = *parsed.value;
     control.data_dir = dir.path + "/archive/";
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();

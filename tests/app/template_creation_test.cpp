@@ -19,7 +19,7 @@ Template_file events(const std::vector<std::vector<std::pair<int, double>>>& pic
         c.templates += "\n";
     }
     std::istringstream in(control_text(c));
-    return parse_template_file(in);
+    return *parse_template_file(in).value;
 }
 
 }  // namespace

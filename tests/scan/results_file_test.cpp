@@ -23,8 +23,14 @@ TEST(ResultsFile, LinesAppendingAndFailures) {
               "1360886400.300 0.69999999 0.04000000 2\n");
     // A directory cannot be opened as a file; /dev/full opens but takes no byte.
     EXPECT_FALSE(append_results(dir.path, 2013, 45, 10.0f, {1}, stack, count, 0.05f, missing));
-    EXPECT_EQ(missing.str(), "\nWriting results to file...\nUnable to open output file!\ndone.\n");
+    EXPECT_EQ(missing.str(), "\nWriting results to file...\nUnable to open output file " +
+                                 dir.path + "!\ndone.\n");
     EXPECT_FALSE(append_results("/dev/full", 2013, 45, 10.0f, {1}, stack, count, 0.05f, full));
     EXPECT_EQ(full.str(),
               "\nWriting results to file...\nUnable to write output file /dev/full!\ndone.\n");
+    // The run's outcome names every file that failed.
+    EXPECT_TRUE(results_written({}).ok());
+    EXPECT_EQ(results_written({"out/b.txt", "out/a.txt"}).error,
+              "Error: detections are missing from results file(s) out/a.txt, out/b.txt: they could "
+              "not be opened or written completely");
 }

@@ -54,6 +54,50 @@ class Report(unittest.TestCase):
             with open(os.path.join(d, "detections.csv")) as f:
                 self.assertEqual(f.readline(), "event,time_utc,epoch_s,mean_cc,mad,templates\n")
 
+    def test_passes_over_what_is_known_not_to_be_results_and_takes_the_runs_mad_multiple(self):
+        with open(os.path.join(os.path.dirname(__file__), "..", "..", "examples",
+                               "example.txt")) as f:
+            control = f.read()
+        files = {
+            "quake.txt": "1712632520.000 0.99999648 0.04240876 2\n",
+            "vemlo-run.txt": "vemlo run record\nvemlo version: 0.2\ncontrol file: /x/c.txt\n"
+                             "scan period: 2024-04-09 (2024 100) to 2024-04-09 (2024 100), 1 "
+                             "day(s)\nMAD multiple: 8.5\ncontrol file text follows (10 bytes):\n"
+                             "MAD multiple: 1\n",
+            "example.txt": control,
+            "crlf copy.txt": control.replace("\n", "\r\n"),
+            "detections.csv": "old catalogue\n",
+            "stations.channels.csv": "net,sta\n",
+            "earthquakes.csv": "x\n",
+            "detections.xml": "<x/>\n",
+        }
+        with make_dir(files) as d:
+            result = run(d)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(os.path.join(d, "detections.csv"), newline="") as f:
+                rows = list(csv.reader(f))
+            self.assertEqual(rows[0][-1], "threshold")
+            self.assertEqual(rows[1][0], "quake")
+            self.assertEqual(rows[1][-1], "%.8f" % (8.5 * 0.04240876))
+            self.assertEqual(len(rows), 2)
+            self.assertFalse(os.path.exists(os.path.join(d, "vemlo-run.png")))
+            self.assertFalse(os.path.exists(os.path.join(d, "example.png")))
+            # The option wins over the record.
+            self.assertEqual(run(d, "--mad-multiple", "2").returncode, 0)
+            with open(os.path.join(d, "detections.csv"), newline="") as f:
+                self.assertEqual(list(csv.reader(f))[1][-1], "%.8f" % (2 * 0.04240876))
+            # A control file that lost a settings line is no control file, and no results file.
+            with open(os.path.join(d, "example.txt"), "w") as f:
+                f.write(control.replace("\n8\n", "\neight\n", 1))
+            result = run(d)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn(os.path.join(d, "example.txt"), result.stderr)
+        with make_dir({"quake.txt": "", "vemlo-run.txt": "MAD multiple: -1\n"}) as d:
+            result = run(d)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("vemlo-run.txt: the MAD multiple '-1' is not a positive number",
+                          result.stderr)
+
     def test_refuses_what_is_not_a_results_directory(self):
         good = "1712632520.000 0.99999648 0.04240876 3\n"
         cases = {
