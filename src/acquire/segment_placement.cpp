@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <map>
 
 namespace {
@@ -66,29 +65,14 @@ std::vector<Sample_span> data_stretches(std::vector<float>& samples, double shor
     return data;
 }
 
-// An end for an interp1 window from window_start that holds at least count samples at rate fs
-// despite the rounding of single-precision times: a few samples more than the float resolution
-// of the window's times and of its sample count can lose (at most 4096 for the times, so that a
-// start far outside the segment cannot ask for a huge window). The caller cuts the result to
-// count.
-double padded_window_end(float window_start, int count, int fs) {
-    const float rough =
-        window_start + static_cast<float>(static_cast<double>(count) / static_cast<double>(fs));
-    const double time_ulp = std::nextafter(std::fabs(rough), INFINITY) - std::fabs(rough);
-    const double spare = 2.0 + std::min(4096.0, std::ceil(2.0 * time_ulp * fs)) +
-                         std::ceil(static_cast<double>(count) * 0x1p-23);
-    return window_start + static_cast<float>((static_cast<double>(count) + spare) / fs);
-}
-
 // count samples at fs per second interpolated from segment, the first at start seconds after
-// the segment's first sample (times are taken from the segment's start, where the single
-// precision of the times is finest). covered receives the output samples interpolated from it.
+// the segment's first sample. covered receives the output samples interpolated from it.
 std::vector<float> resample(const Day_segment& segment, double start, int count, int fs,
                             Sample_span& covered) {
-    const float from = static_cast<float>(start);
+    // Half a sample more than count, so that rounding cannot cost the last one.
     std::vector<float> out =
-        interp1(0.0, segment.samprate, segment.samples, from, padded_window_end(from, count, fs),
-                static_cast<double>(fs), &covered);
+        interp1(0.0, segment.samprate, segment.samples, start,
+                start + (static_cast<double>(count) + 0.5) / fs, static_cast<double>(fs), &covered);
     out.resize(static_cast<std::size_t>(count), 0.0f);
     covered.end = std::min(covered.end, count);
     covered.first = std::min(covered.first, covered.end);
