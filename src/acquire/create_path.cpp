@@ -7,7 +7,7 @@
 #include <cstring>
 #include <iostream>
 
-int createPath(const std::string& path) {
+int createPath(const std::string& path, std::ostream& out) {
     std::string::size_type cursor = 0;
     while (cursor < path.size()) {
         // Searching from the character after the cursor keeps the leading '/' of an absolute
@@ -18,13 +18,13 @@ int createPath(const std::string& path) {
         if (stat(prefix.c_str(), &status) == 0) {
             if (!S_ISDIR(status.st_mode)) {
                 errno = ENOTDIR;
-                std::cout << "path [" << prefix << "] not a dir " << std::endl;
+                out << "path [" << prefix << "] not a dir " << std::endl;
                 return -1;
             }
         } else if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
             const int reason = errno;
-            std::cout << "cannot create folder [" << prefix << "] : " << std::strerror(reason)
-                      << std::endl;
+            out << "cannot create folder [" << prefix << "] : " << std::strerror(reason)
+                << std::endl;
             errno = reason;
             return -1;
         }

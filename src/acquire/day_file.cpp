@@ -80,7 +80,8 @@ std::string sds_day_file_path(const std::string& data_dir, const std::string& ne
 
 bool download_day_file(const std::string& base_url, const std::string& network,
                        const std::string& station, const std::string& location,
-                       const std::string& channel, int year, int doy, const std::string& path) {
+                       const std::string& channel, int year, int doy, const std::string& path,
+                       std::ostream& out) {
     // A name of this process's own beside the day file: two processes fetching the same day
     // never write to one file, and the day file appears only whole, by rename.
     remove_abandoned_downloads(path);
@@ -94,7 +95,7 @@ bool download_day_file(const std::string& base_url, const std::string& network,
             break;
     }
     if (fd < 0) {
-        std::cout << "cannot create file [" << part << "] : " << std::strerror(errno) << std::endl;
+        out << "cannot create file [" << part << "] : " << std::strerror(errno) << std::endl;
         return false;
     }
     close(fd);
@@ -116,16 +117,16 @@ bool download_day_file(const std::string& base_url, const std::string& network,
         return true;
     std::remove(part.c_str());
     if (!wget.ok())
-        std::cout << wget.error << std::endl;
+        out << wget.error << std::endl;
     else if (!whole.error->empty())
-        std::cout << "Download of " << path << " incomplete: " << *whole.error
-                  << "; nothing kept, the next run asks again." << std::endl;
+        out << "Download of " << path << " incomplete: " << *whole.error
+            << "; nothing kept, the next run asks again." << std::endl;
     return false;
 }
 
 Day_file find_day_file(int year, int doy, const std::string& network, const std::string& station,
                        const std::string& location, const std::string& channel,
-                       const Template_file& control) {
+                       const Template_file& control, std::ostream& out, bool say_missing) {
     Day_file file;
     file.directory = day_directory(control.data_dir, station, year);
     file.path = day_file_path(control.data_dir, network, station, location, channel, year, doy);
@@ -148,19 +149,20 @@ Day_file find_day_file(int year, int doy, const std::string& network, const std:
     }
     // A small file put there by hand or by an earlier version is never fetched again.
     if (any_exists || control.download_missing == 0) {
-        report_missing(tried, "");
+        if (say_missing)
+            report_missing(tried, "");
         return file;
     }
 
-    std::cout << "Downloading data." << std::endl;
+    out << "Downloading data." << std::endl;
     bool exists = false;
-    if (createPath(file.directory) == 0 &&  // createPath says why it failed
+    if (createPath(file.directory, out) == 0 &&  // createPath says why it failed
         download_day_file(fdsn_base_url(), network, station, location, channel, year, doy,
-                          file.path) &&
+                          file.path, out) &&
         usable(file.path, exists)) {
         file.outcome = Day_file_outcome::read_downloaded;
         file.deletion_notice = control.keep_downloads == 0;
-    } else {
+    } else if (say_missing) {
         report_missing(tried, "; downloading it failed");
     }
     return file;

@@ -1,6 +1,7 @@
 // The local day-file archive and downloads of missing day files.
 #pragma once
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -64,20 +65,23 @@ Outcome<Child_status> run_download(const std::vector<std::string>& argv);
 // answer is renamed onto path: wget's status 0, more than usable_day_file_bytes, as many bytes
 // as the answer's Content-Length, no transfer ended early in wget's report, and miniSEED
 // records to the file's last byte. Anything else is removed; an answer that was cut off (or a
-// connection lost) is reported on standard output. Temporary files of earlier downloads of
+// connection lost) is reported on out. Temporary files of earlier downloads of
 // path whose process on this host has gone are removed first. The directory of path must
 // exist. Returns true when path now holds the download; false leaves path as it was.
 bool download_day_file(const std::string& base_url, const std::string& network,
                        const std::string& station, const std::string& location,
-                       const std::string& channel, int year, int doy, const std::string& path);
+                       const std::string& channel, int year, int doy, const std::string& path,
+                       std::ostream& out = std::cout);
 
 // Looks the day file up at vemlo's day-file path, then (for a location "--", written that way by
 // earlier versions) at that path with "--" in the name, then at its SDS path; the first usable
 // one is read. When none exists and control.download_missing is set, downloads it to vemlo's
-// path (download_day_file, from fdsn_base_url()), printing "Downloading data." first. Never
-// fails: a missing or unusable file, or a failed download, gives not_found, with one line on
-// standard error naming every path tried; a failed download leaves no file behind, so that a
-// later call asks again.
+// path (download_day_file, from fdsn_base_url()), printing "Downloading data." first, and its
+// other lines, on out. Never fails: a missing or unusable file, or a failed download, gives
+// not_found, with one line on standard error naming every path tried (unless say_missing is
+// false: a file that is only read when it is there); a failed download leaves no file behind,
+// so that a later call asks again.
 Day_file find_day_file(int year, int doy, const std::string& network, const std::string& station,
                        const std::string& location, const std::string& channel,
-                       const Template_file& control);
+                       const Template_file& control, std::ostream& out = std::cout,
+                       bool say_missing = true);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "acquire/segment_placement.h"
 #include "control/template_file.h"
 
 // Element 0 of a not-found result: the float nearest to -987654321.
@@ -17,32 +18,53 @@ inline bool is_not_found(const std::vector<float>& v) {
 
 // One station channel's day file as read, before any conditioning.
 struct Decoded_day {
-    bool found = false;      // false: no usable day file, or it held no usable samples
-    double starttime = 0.0;  // first sample, microseconds since 1970-01-01T00:00:00 UTC
-    double samprate = 0.0;   // the file's sample rate
-    std::vector<float> samples;
+    bool found = false;  // false: no usable day file, or it held no usable samples
+    // The next day's file was found; its records up to the time asked for are among the
+    // segments (joined to the day's last one where they continue it).
+    bool next_day = false;
+    std::vector<Day_segment> segments;  // first come first
 };
 
+// A conditioned window and which of its samples are data.
+struct Conditioned_trace {
+    std::vector<float> samples;  // {not_found_sentinel} when not found
+    // Ascending, disjoint spans of samples that are data. Every other sample (between segments,
+    // outside the trace, non-finite in the file, long runs of zeros in the file) is exactly 0.
+    std::vector<Sample_span> data;
+};
+
+// Seconds after 00:00:00 UTC of the window's day up to which condition_window reads samples
+// for a window of length samples at fs per second starting start seconds after it (the
+// trailing pad included): what read_day must be given as reach.
+double window_reach(float start, int length, int fs);
+
 // Finds (or downloads) and reads the day file of one station channel, as get_data does before
-// conditioning: prints the download and deletion-notice lines on standard output, the reader's
-// "Reading: " line on standard error. Returns a record with found
-// false when no usable day file exists or it holds no usable samples.
+// conditioning: prints the download and deletion-notice lines on out, the reader's lines on
+// standard error. When reach (seconds after the day's midnight) lies past the day's end, the
+// next day's file is looked up (and downloaded) too, and its records that begin before reach
+// are read. Returns a record with found false when no usable day file exists or it holds no
+// usable samples; a missing or unusable next day's file only leaves next_day false.
 Decoded_day read_day(int year, int doy, const std::string& network, const std::string& station,
                      const std::string& location, const std::string& channel,
-                     const Template_file& control);
+                     const Template_file& control, std::ostream& out, double reach = 0.0);
 
 // The window of get_data (same arguments) cut from day, which must have been read for the same
-// year, doy and codes: resampled to control.sample_rate, band-passed, the pads cut; its progress
-// line goes to out. Returns {not_found_sentinel} when day was not found or the rate or length is
-// unusable. The second form releases day's samples once they are no longer needed.
-std::vector<float> condition_window(const Decoded_day& day, int year, int doy, float start,
-                                    int length, const Template_file& control, std::ostream& out);
-std::vector<float> condition_window(Decoded_day&& day, int year, int doy, float start, int length,
-                                    const Template_file& control, std::ostream& out);
+// year, doy and codes with a reach of at least window_reach: resampled to control.sample_rate,
+// band-passed, the samples that are not data set to 0 again, the pads cut; its progress line
+// goes to out. The window is read with 200 samples more on each side, which are cut after
+// filtering: before it unless it starts within 200 samples of midnight, after it unless it
+// reaches the day's end and the next day's file was not found. Returns samples
+// {not_found_sentinel} when day was not found or the rate or length is unusable. The second
+// form releases day's samples once they are no longer needed.
+Conditioned_trace condition_window(const Decoded_day& day, int year, int doy, float start,
+                                   int length, const Template_file& control, std::ostream& out);
+Conditioned_trace condition_window(Decoded_day&& day, int year, int doy, float start, int length,
+                                   const Template_file& control, std::ostream& out);
 
 // Samples of one station channel at control.sample_rate, band-passed, for the window of length
 // samples starting start seconds after 00:00:00 UTC of day doy of year (a whole day: start 0,
-// length sample_rate × 86400). The day file comes from the archive or a download. Returns the
+// length sample_rate × 86400); a window that reaches past midnight takes its samples there from
+// the next day's file. The day file comes from the archive or a download. Returns the
 // one-element vector {not_found_sentinel} when no usable day file exists or it holds no usable
 // samples. Prints its progress on standard output; the reader's messages go to standard error.
 // The same as read_day followed by condition_window.

@@ -17,15 +17,39 @@ Input_node* filelist = nullptr;
 
 namespace {
 
-// Reads every record of file into group; records read before an error stay in it.
-void read_records(MSTraceGroup* group, const char* file) {
+// Network, station, location and channel codes of a record.
+struct Codes {
+    bool known = false;
+    std::string network, station, location, channel;
+};
+
+Codes codes_of(const MSRecord* record) {
+    return {true, record->network, record->station, record->location, record->channel};
+}
+
+bool same_channel(const MSRecord* record, const Codes& codes) {
+    return codes.network == record->network && codes.station == record->station &&
+           codes.location == record->location && codes.channel == record->channel;
+}
+
+// Adds the records of source's channel to group, the channel being that of the first data
+// record read when codes is still empty. Records read before an error stay in the group.
+void read_records(MSTraceGroup* group, const Mseed_source& source, Codes& codes) {
+    std::fprintf(stderr, "Reading: %s\n", source.path.c_str());
     MSRecord* record = nullptr;
     int code;
-    while ((code = ms_readmsr(&record, file, reclen, nullptr, nullptr, 1, 1,
-                              static_cast<flag>(verbose - 1))) == MS_NOERROR)
-        mst_addmsrtogroup(group, record, 1, timetol, sampratetol);
-    if (code != MS_ENDOFFILE)
-        std::fprintf(stderr, "Error reading %s: %s\n", file, ms_errorstr(code));
+    while ((code = ms_readmsr(&record, source.path.c_str(), reclen, nullptr, nullptr, 1, 1,
+                              static_cast<flag>(verbose - 1))) == MS_NOERROR) {
+        if (!codes.known)
+            codes = codes_of(record);
+        else if (!same_channel(record, codes))
+            continue;
+        if (static_cast<double>(record->starttime) >= source.until)
+            break;
+        mst_addmsrtogroup(group, record, 0, timetol, sampratetol);
+    }
+    if (code != MS_NOERROR && code != MS_ENDOFFILE)
+        std::fprintf(stderr, "Error reading %s: %s\n", source.path.c_str(), ms_errorstr(code));
     ms_readmsr(&record, nullptr, 0, nullptr, nullptr, 0, 0, 0);
 }
 
@@ -54,85 +78,103 @@ double checked_rate(const MSTrace* trace) {
     return derived;
 }
 
-// Moves the trace's samples into a block of 32-bit words: integers and floats as they are,
-// 64-bit floats narrowed to float. Returns the word type, or 0 (with a message) when the
-// samples are not numbers.
-char take_samples(MSTrace* trace, Mseed_trace& out, const char* file) {
+// The trace's samples as floats, or false (with a message naming file) when it has none or
+// they are not numbers. The library's block is released as soon as it has been copied.
+bool take_samples(MSTrace* trace, Mseed_segment& out, const char* file) {
     const int64_t count = trace->numsamples;
     if (count <= 0 || trace->datasamples == nullptr) {
         std::fprintf(stderr, "No data samples in %s\n", file);
-        return 0;
+        return false;
     }
     if (count > std::numeric_limits<int32_t>::max()) {
         std::fprintf(stderr, "Too many samples in %s\n", file);
-        return 0;
+        return false;
     }
     const char type = trace->sampletype;
     if (type != 'i' && type != 'f' && type != 'd') {
         std::fprintf(stderr, "Unsupported sample type '%c' in %s\n", type, file);
-        return 0;
+        return false;
     }
     if (!(out.samprate > 0.0) || !std::isfinite(out.samprate)) {
         std::fprintf(stderr, "Unusable sample rate %g in %s\n", out.samprate, file);
-        return 0;
+        return false;
     }
-    if (type == 'i' || type == 'f') {
-        // The trace's own buffer already holds 4-byte words: take it over instead of copying.
-        out.datasamples = static_cast<int32_t*>(trace->datasamples);
-        trace->datasamples = nullptr;
-        trace->numsamples = 0;
+    // Filled by appending, so the samples are written once rather than zeroed first.
+    out.samples.reserve(static_cast<size_t>(count));
+    if (type == 'i') {
+        const auto* values = static_cast<const int32_t*>(trace->datasamples);
+        out.samples.assign(values, values + count);
+    } else if (type == 'f') {
+        const auto* values = static_cast<const float*>(trace->datasamples);
+        out.samples.assign(values, values + count);
     } else {
-        auto* block = static_cast<int32_t*>(std::malloc(static_cast<size_t>(count) * 4));
-        if (block == nullptr) {
-            std::fprintf(stderr, "Out of memory reading %s\n", file);
-            return 0;
-        }
         const auto* values = static_cast<const double*>(trace->datasamples);
-        for (int64_t i = 0; i < count; ++i) {
-            const float value = static_cast<float>(values[i]);
-            std::memcpy(&block[i], &value, sizeof value);
-        }
-        out.datasamples = block;
+        for (int64_t i = 0; i < count; ++i)
+            out.samples.push_back(static_cast<float>(values[i]));
     }
-    out.numsamples = static_cast<int32_t>(count);
-    return type == 'i' ? 'i' : 'f';
+    std::free(trace->datasamples);
+    trace->datasamples = nullptr;
+    trace->numsamples = 0;
+    return true;
+}
+
+// The segments of group, the first one's reported rate ruling.
+std::vector<Mseed_segment> segments_of(MSTraceGroup* group, const char* file) {
+    std::vector<Mseed_segment> segments;
+    double first_rate = 0.0;
+    for (MSTrace* trace = group->traces; trace != nullptr; trace = trace->next) {
+        if (!segments.empty() && !MS_ISRATETOLERABLE(trace->samprate, first_rate)) {
+            char start[40];
+            ms_hptime2isotimestr(trace->starttime, start, 1);
+            std::fprintf(stderr,
+                         "[%s.%s.%s.%s] Segment of %lld samples from %s skipped: %g samples per "
+                         "second, not the %g of the first segment\n",
+                         trace->network, trace->station, trace->location, trace->channel,
+                         static_cast<long long>(trace->numsamples), start, trace->samprate,
+                         first_rate);
+            continue;
+        }
+        Mseed_segment segment;
+        segment.starttime = static_cast<double>(trace->starttime);
+        segment.samprate = checked_rate(trace);
+        if (!take_samples(trace, segment, file))
+            continue;
+        if (segments.empty())
+            first_rate = trace->samprate;
+        segments.push_back(std::move(segment));
+    }
+    return segments;
 }
 
 }  // namespace
 
-Mseed_trace mseed2ascii(char** names) {
-    Mseed_trace result;
+std::vector<Mseed_segment> read_mseed_channel(const std::vector<Mseed_source>& sources) {
     // The reader and the library write to standard error; what the program printed before
     // goes first, so that both streams on one pipe read in the order of events.
     std::cout.flush();
     std::fflush(stdout);
-    if (names == nullptr || names[0] == nullptr) {
+    if (sources.empty()) {
         std::fprintf(stderr, "No input file named\n");
-        return result;
+        return {};
     }
-    // The name is a file, never a list file: a day file under a directory named "@..." is
-    // read as it is.
-    if (addnode(&filelist, nullptr, 0, names[0], static_cast<int>(std::strlen(names[0])) + 1) ==
-        nullptr)
-        std::fprintf(stderr, "Error adding file name to list\n");
-    std::fprintf(stderr, "Reading: %s\n", names[0]);
-
     MSTraceGroup* group = mst_initgroup(nullptr);
-    for (Input_node* node = filelist; node != nullptr; node = node->next)
-        read_records(group, node->data);
-
-    // The first trace is the one begun by the first data record; later segments, channels and
-    // qualities are ignored.
-    MSTrace* trace = group != nullptr ? group->traces : nullptr;
-    if (trace == nullptr) {
-        std::fprintf(stderr, "No miniSEED trace in %s\n", names[0]);
+    if (group == nullptr) {
+        std::fprintf(stderr, "Out of memory reading %s\n", sources[0].path.c_str());
+        return {};
+    }
+    Codes codes;
+    read_records(group, sources[0], codes);
+    std::vector<Mseed_segment> segments;
+    if (group->traces == nullptr) {
+        std::fprintf(stderr, "No miniSEED trace in %s\n", sources[0].path.c_str());
     } else {
-        result.samplesize = ms_samplesize(trace->sampletype);
-        result.samprate = checked_rate(trace);
-        result.starttime = static_cast<double>(trace->starttime);
-        result.endtime = static_cast<double>(trace->endtime);
-        result.wordtype = take_samples(trace, result, names[0]);
+        for (std::size_t k = 1; k < sources.size(); ++k)
+            read_records(group, sources[k], codes);
+        // Records out of time order can leave pieces that continue one another in separate
+        // traces: they are joined.
+        mst_groupheal(group, timetol, sampratetol);
+        segments = segments_of(group, sources[0].path.c_str());
     }
     mst_freegroup(&group);
-    return result;
+    return segments;
 }

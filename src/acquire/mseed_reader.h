@@ -1,21 +1,39 @@
-// Reading the first trace of a miniSEED file.
+// Reading the segments of one channel from miniSEED files.
 #pragma once
 
-#include <cstdint>
+#include <cmath>
+#include <string>
+#include <vector>
 
-// First continuous trace of a miniSEED file.
-struct Mseed_trace {
-    int32_t numsamples = 0;
-    int32_t samplesize = 0;  // bytes per sample of the decoded type (4 'i'/'f', 8 'd', 1 'a')
+// One continuous stretch of samples of a channel.
+struct Mseed_segment {
+    double starttime = 0.0;  // first sample, microseconds since 1970-01-01T00:00:00 UTC
     double samprate = 0.0;   // reported rate, or the derived one when they disagree
-    double starttime = 0.0;  // microseconds since 1970-01-01T00:00:00 UTC
-    double endtime = 0.0;    // time of the last sample, same unit
-    int32_t* datasamples = nullptr;  // numsamples words from malloc; the caller frees them
-    // What the words of datasamples hold: 'i' signed 32-bit integer counts, 'f' IEEE
-    // single-precision values (64-bit float samples are narrowed to float), or 0 when the file
-    // gave no usable samples (then datasamples is null and numsamples 0).
-    char wordtype = 0;
+    // Integer counts and 32-bit floats as they are, 64-bit floats narrowed to float; NaN and
+    // infinities are kept for the caller to judge.
+    std::vector<float> samples;
 };
+
+// A file to read, and the time (microseconds since 1970-01-01T00:00:00 UTC) from which on its
+// records are not needed: reading stops at the first record of the channel that begins then or
+// later.
+struct Mseed_source {
+    std::string path;
+    double until = INFINITY;
+};
+
+// Reads the channel (network, station, location and channel codes) of the first data record of
+// sources[0] from every source in turn; records of other channels are passed over. Records that
+// continue one another (within half a sample period, whatever their quality code) join one
+// segment, also across files. Returns the segments in the order their first records were read,
+// each with its samples. A segment whose reported rate differs from the first segment's (by the
+// library's tolerance, a relative 0.0001), whose samples are not numbers, or that holds no
+// samples is left out with one line on standard error. Standard output is flushed first; each
+// file read gets a "Reading: <path>" line on standard error, a read error a line naming the file
+// and the library's reason (the records before it are kept), and a rate that disagrees with the
+// segment's span a line giving both (the derived rate is used). An empty result means the first
+// file gave nothing usable (said on standard error).
+std::vector<Mseed_segment> read_mseed_channel(const std::vector<Mseed_source>& sources);
 
 // One entry of the input list.
 struct Input_node {
@@ -30,12 +48,6 @@ extern int reclen;
 extern double timetol;
 extern double sampratetol;
 extern Input_node* filelist;
-
-// Reads the file names[0] (names is null-terminated; a leading '@' is part of the file name,
-// not a list file) and returns its first trace. Standard output is flushed first; messages go
-// to standard error. A file that yields no trace, a trace without samples, or samples that are
-// not numbers give a record with no samples (wordtype 0) and one line saying why.
-Mseed_trace mseed2ascii(char** names);
 
 // Adds the first count names a user gave to the input list and expands "@listfile" entries.
 // Standard output is flushed first, as messages go to standard error. Returns 0.

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "acquire/get_data.h"
 #include "dsp/time_convert.h"
@@ -72,10 +73,16 @@ Template_bank create_templates(const Template_file& control, long long budget) {
     // Each day file is read once and kept until its last template; a file that gave nothing is
     // looked up again by the next template that needs it, as before. A quarter of the budget
     // bounds the days kept (at 4 bytes a sample of a day at the run's rate); past it the oldest
-    // is dropped and read again if needed.
+    // is dropped and read again if needed. A day is read as far as its latest template window
+    // reaches, into the next day's file when one crosses midnight.
     std::map<std::string, size_t> last_use;
+    std::map<std::string, double> reach;
     for (size_t i = 0; i < templates; ++i) {
-        last_use[day_key(control, i)] = i;
+        const std::string key = day_key(control, i);
+        last_use[key] = i;
+        const double window = window_reach(static_cast<float>(control.pick_seconds[i]),
+                                           bank.template_samples, control.sample_rate);
+        reach[key] = std::max(reach[key], window);
     }
     const long long day_bytes = std::max(4LL * control.sample_rate * 86400, 1LL);
     const size_t most_kept = static_cast<size_t>(std::max(budget / 4 / day_bytes, 1LL));
@@ -86,6 +93,12 @@ Template_bank create_templates(const Template_file& control, long long budget) {
         std::cout << "Template #" << i + 1 << "\n";
         const float start = static_cast<float>(control.pick_seconds[i]);
         const std::string key = day_key(control, i);
+        auto cut = [&](auto&& day) {
+            return condition_window(std::forward<decltype(day)>(day), control.pick_year[i],
+                                    control.pick_day[i], start, bank.template_samples, control,
+                                    std::cout)
+                .samples;
+        };
         if (control.sample_rate <= 0 || bank.template_samples < 0) {
             bank.waveforms.push_back({not_found_sentinel});  // nothing sensible can be cut out
         } else {
@@ -93,7 +106,8 @@ Template_bank create_templates(const Template_file& control, long long budget) {
             if (found == kept.end()) {
                 Decoded_day day =
                     read_day(control.pick_year[i], control.pick_day[i], control.network[i],
-                             control.station[i], control.location[i], control.channel[i], control);
+                             control.station[i], control.location[i], control.channel[i], control,
+                             std::cout, reach[key]);
                 if (day.found && last_use[key] > i) {
                     if (kept.size() >= most_kept) {
                         kept.erase(kept_order.front());
@@ -102,15 +116,11 @@ Template_bank create_templates(const Template_file& control, long long budget) {
                     kept_order.push_back(key);
                     found = kept.emplace(key, Cached_day{std::move(day), last_use[key]}).first;
                 } else {
-                    bank.waveforms.push_back(
-                        condition_window(std::move(day), control.pick_year[i], control.pick_day[i],
-                                         start, bank.template_samples, control, std::cout));
+                    bank.waveforms.push_back(cut(std::move(day)));
                 }
             }
             if (found != kept.end()) {
-                bank.waveforms.push_back(
-                    condition_window(found->second.day, control.pick_year[i], control.pick_day[i],
-                                     start, bank.template_samples, control, std::cout));
+                bank.waveforms.push_back(cut(found->second.day));
                 if (found->second.last_use == i) {
                     kept_order.erase(std::find(kept_order.begin(), kept_order.end(), key));
                     kept.erase(found);

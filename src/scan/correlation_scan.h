@@ -17,8 +17,10 @@ std::vector<float> correlate(const std::vector<float>& day, const std::vector<fl
                              int m_used, int l);
 
 // Adds correlation value p of a template with moveout s into stack position p - s for every p
-// from s to l - 1 that is not a gap position of day (day[p] exactly 0 and p at an end of the
-// range or next to another exact 0), counting each addition in stack_count.
+// from s on that has a stack position and is not a gap position of day (day[p] exactly 0 and p
+// at an end of the correlation's range or next to another exact 0), counting each addition in
+// stack_count. Values past the stack's end plus s (those of a day trace that reaches past
+// midnight) fill the stack's last positions.
 void add_to_stack(const std::vector<float>& correlation, const std::vector<float>& day, int s,
                   std::vector<float>& stack, std::vector<int>& stack_count);
 
@@ -29,8 +31,9 @@ void add_block_to_stack(const float* values, const Day_spectra& day, long long f
 
 // The whole scan: banner, events, days, templates, detection and results, on standard output,
 // in batches of events whose day data fit in budget bytes (see scan/memory_budget.h); a batch
-// holds at least one event. The console text and results files do not depend on the budget or
-// on the number of threads. Fails (see results_written) when any results file could not be
-// opened or written completely; the scan goes on to the end all the same. Throws
-// std::bad_alloc when memory runs out.
+// holds at least one event. Each day's traces reach past midnight into the next day's file as
+// far as the templates need, so that every position of the day gets its stack value. The
+// console text and results files do not depend on the budget or on the number of threads.
+// Fails (see results_written) when any results file could not be opened or written completely;
+// the scan goes on to the end all the same. Throws std::bad_alloc when memory runs out.
 Status run_scan(const Template_file& control, const Template_bank& bank, long long budget);

@@ -84,7 +84,7 @@ inline bool is_gap(const Day_spectra& day, int q) {
     return std::signbit(day.inv_norm[static_cast<std::size_t>(q)]);
 }
 
-// True when position p of day (size samples) is a gap position for a stack of l positions:
+// True when position p of day (size samples) is a gap position among l correlation positions:
 // day[p] is exactly 0 and p is at an end of the range or next to another exact 0 (a neighbour
 // past the end of day counts as 0). An isolated zero is a sample like any other.
 inline bool is_gap_position(const float* day, long long size, long long p, long long l) {
@@ -93,8 +93,8 @@ inline bool is_gap_position(const float* day, long long size, long long p, long 
 }
 
 // Spectra and window norms of the first positions windows of trace (positions at most
-// trace.size() - m + 1, at least 1), with the gap flags of a stack of l positions folded in, and
-// the windows whose values must be computed directly. Sums are in double, per block from the
+// trace.size() - m + 1, at least 1), with the gap flags of l correlation positions folded in,
+// and the windows whose values must be computed directly. Sums are in double, per block from the
 // block's first window (summed afresh where they would come out flat, or small next to the
 // block's energy); the trace is scaled by a power of two first, which changes no ratio. Runs on the
 // OpenMP threads (call it outside parallel regions); the result does not depend on their number.

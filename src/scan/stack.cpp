@@ -28,9 +28,9 @@ void add_to_stack(const std::vector<float>& correlation, const std::vector<float
     if (s < 0) {
         return;
     }
-    const long long l = static_cast<long long>(stack.size());
+    const long long l = static_cast<long long>(correlation.size());
     const long long day_size = static_cast<long long>(day.size());
-    const long long end = std::min({l, static_cast<long long>(correlation.size()), day_size,
+    const long long end = std::min({l, day_size, static_cast<long long>(stack.size()) + s,
                                     static_cast<long long>(stack_count.size()) + s});
     for (long long p = s; p < end; ++p) {
         if (!is_gap_position(day.data(), day_size, p, l)) {

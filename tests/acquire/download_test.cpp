@@ -50,10 +50,11 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     control.download_missing = control.keep_downloads = 1;
     control.sample_rate = 100;
     std::string out, requests;  // what find printed last; the requests its downloads made
-    auto request = [&](const std::string& station, const std::string& location) {
+    auto request = [&](const std::string& station, const std::string& location,
+                       const std::string& day = "2012-03-05") {
         requests += std::string(fdsn_base_url()) +
                     "fdsnws/dataselect/1/query?net=XX&sta=" + station + "&loc=" + location +
-                    "&cha=HHZ&starttime=2012-03-05T00:00:00&endtime=2012-03-05T23:59:59.999 \n";
+                    "&cha=HHZ&starttime=" + day + "T00:00:00&endtime=" + day + "T23:59:59.999 \n";
     };
     auto find = [&](const std::string& station, const std::string& location) {
         testing::internal::CaptureStdout();
@@ -77,17 +78,20 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     EXPECT_EQ(find(station, "00").outcome, Day_file_outcome::read);
     EXPECT_EQ(out, "");
     EXPECT_EQ(access("P1", F_OK) + access("P2", F_OK) + access("P3", F_OK), -3);  // none ran
-    // An empty location code; the notice, but nothing is deleted. A window starting a
-    // millisecond before midnight (86400 as a float) still asks for the day the file is named
-    // after.
+    // An empty location code; the notices, but nothing is deleted. A window starting a
+    // millisecond before midnight (86400 as a float) asks for the day the file is named after,
+    // then for the next day, into which it reaches.
     control.keep_downloads = 0;
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(
-        is_not_found(get_data(2012, 65, 86399.999f, "XX", "ABC", "", "HHZ", 100, control)));
-    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind(
-                  "Downloading data.\nDeleting downloaded data (***NOT IMPLEMENTED***).\n", 0),
-              0u);
+    const bool found =
+        !is_not_found(get_data(2012, 65, 86399.999f, "XX", "ABC", "", "HHZ", 100, control));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Downloading data.\nDownloading data.\nDeleting downloaded data (***NOT "
+              "IMPLEMENTED***).\nDeleting downloaded data (***NOT IMPLEMENTED***).\n"
+              "Interpolating...interpolated. Bandpassing...bandpassed.\n");
+    EXPECT_TRUE(found);
     request("ABC", "");
+    request("ABC", "", "2012-03-06");
     EXPECT_EQ(read_file(tmp.path + "/my archive/ABC/2012/ABC.XX..HHZ.2012.065"), read_file(day));
     // "--" is asked for as it stands, and the file is named with the empty code.
     EXPECT_EQ(find("DASH", "--").outcome, Day_file_outcome::read_downloaded);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <sstream>
 
 #include "acquire/create_path.h"
 #include "acquire/get_data.h"
@@ -53,12 +54,13 @@ struct Archive {
                 write_mseed_float(path, series, samples);
         }
     }
-    // Samples outside the first segment (its last sample included, which has nothing to
-    // interpolate towards): padding, 0 before and after filtering.
-    bool outside(int64_t n) const { return n < from || n >= to - 1; }
-    // Samples read as missing data, 0 before filtering: padding and the bad ones.
-    bool missing(int64_t n) const {
-        return outside(n) || std::count(bad.begin(), bad.end(), n) > 0;
+    // Samples that are not data, 0 before and after filtering: outside both segments, and the
+    // bad ones; the last sample of each stretch of data too, which has nothing to interpolate
+    // towards.
+    bool not_data(int64_t n) const {
+        return n < from || (n >= to - 1 && n < to + 800) || n >= to + 1600 - 1 ||
+               std::count(bad.begin(), bad.end(), n) > 0 ||
+               std::count(bad.begin(), bad.end(), n + 1) > 0;
     }
     std::vector<float> get(float start, int length) const {
         return get_data(2013, 41, start, "XX", "ABC", "00", "HHZ", length, control);
@@ -83,26 +85,26 @@ TEST(GetData, WindowsHoldTheAskedSamplesAtEveryRateAndBadFilesDoNotCrash) {
         {&minute, 10.0f, 550, 800, true, true},    // not a whole number of seconds
         {&minute, 2.0f, 500, 200, false, true},    // too close to midnight for a leading pad
         {&minute, 30.0f, 50, 2800, true, true},    // a 0.5 s template
-        {&day, 0.0f, 8 * 86400, 0, false, false},  // the whole day, up to the gap
+        {&day, 0.0f, 8 * 86400, 0, false, false},  // the whole day, both segments
         {&day, 85950.0f, 800, 8 * 85925, true, true},
         {&odd, 100.0f, 1600, 1400, true, true},
         {&fast, 100.0f, 2500, 24800, true, true},
         {&fast, 200.3f, 125, 50075 - 200, true, true},  // 0.5 s off the seconds grid
-        {&bad, 30.0f, 500, 2800, true, true},           // non-finite samples read as gaps
+        {&bad, 30.0f, 500, 2800, true, true},           // non-finite samples are gaps
     };
     for (const auto& [archive, start, length, first, leading, trailing] : cases) {
         const int fs = archive->control.sample_rate;
         const int front = leading ? 200 : 0;
         std::vector<float> want;
         for (int64_t n = first; n < first + front + length + (trailing ? 200 : 0); ++n)
-            want.push_back(archive->missing(n) ? 0.0f : signal(n, fs));
+            want.push_back(archive->not_data(n) ? 0.0f : signal(n, fs));
         bandpass(want, 1.0, archive->control.freq_high, 3, fs);
         const std::vector<float> got = archive->get(start, length);
         ASSERT_EQ(got.size(), static_cast<size_t>(length)) << fs << "/s at " << start;
-        // Padding stays 0 after filtering. Interpolation rounding moves the filter's
+        // What is not data stays 0 after filtering. Interpolation rounding moves the filter's
         // single-precision output by up to about 0.5; a one-sample shift by over 100.
         for (size_t i = 0; i < got.size(); ++i) {
-            const bool pad = archive->outside(first + front + static_cast<int64_t>(i));
+            const bool pad = archive->not_data(first + front + static_cast<int64_t>(i));
             ASSERT_NEAR(got[i], pad ? 0.0f : want[i + front], pad ? 0.0 : 2.0)
                 << fs << "/s at " << start << ": " << i;
         }
@@ -131,4 +133,47 @@ TEST(GetData, WindowsHoldTheAskedSamplesAtEveryRateAndBadFilesDoNotCrash) {
     EXPECT_EQ(createPath(minute.path + "/x"), -1);
     EXPECT_EQ(errno, ENOTDIR);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "path [" + minute.path + "] not a dir \n");
+}
+
+// Two overlapping segments at 10/s: the first is taken where both have samples; a run of exact
+// zeros lasting a second is a gap, a shorter one is data.
+TEST(GetData, OverlapsFirstComeAndZeroRunsOfASecondAreGaps) {
+    Temp_dir tmp;
+    Template_file control;
+    control.data_dir = tmp.path + "/";
+    control.sample_rate = 10;
+    control.freq_low = 0.5;
+    control.freq_high = 3.0;
+    ASSERT_EQ(createPath(tmp.path + "/ABC/2013"), 0);
+    const std::string path = tmp.path + "/ABC/2013/ABC.XX.00.HHZ.2013.041";
+    // First 0 to 99.9 s, zeros from 20.0 to 20.8 s and from 50.0 to 50.9 s; then 80 to 149.9 s.
+    std::vector<int32_t> first(1000), second(700);
+    for (int n = 0; n < 1000; ++n)
+        first[n] = (n >= 200 && n < 209) || (n >= 500 && n < 510) ? 0 : signal(n, 10);
+    for (int n = 0; n < 700; ++n)
+        second[n] = -3 * signal(800 + n, 10);
+    const int64_t midnight = day_start_us(2013, 41);
+    write_mseed_int(path, {"XX", "ABC", "00", "HHZ", 10.0, midnight, 512}, first);
+    write_mseed_int(path, {"XX", "ABC", "00", "HHZ", 10.0, midnight + 80000000, 512}, second);
+
+    testing::internal::CaptureStderr();
+    std::ostringstream out;
+    const Conditioned_trace got =
+        condition_window(read_day(2013, 41, "XX", "ABC", "00", "HHZ", control, out), 2013, 41, 0.0f,
+                         1600, control, out);
+    testing::internal::GetCapturedStderr();
+    // Data: the first segment up to its last sample before its one-second zero run, then from the
+    // run's end on, and the second segment where the first has nothing, up to its last sample.
+    ASSERT_EQ(got.data.size(), 2u);
+    EXPECT_EQ(std::make_pair(got.data[0].first, got.data[0].end), std::make_pair(0, 499));
+    EXPECT_EQ(std::make_pair(got.data[1].first, got.data[1].end), std::make_pair(510, 1499));
+    std::vector<float> want(1800, 0.0f);
+    for (int n = 0; n < 1499; ++n)
+        want[n] = n < 499 || (n >= 510 && n < 999) ? first[n] : n >= 510 ? second[n - 800] : 0;
+    bandpass(want, 0.5, 3.0, 3, 10);
+    ASSERT_EQ(got.samples.size(), 1600u);
+    for (int n = 0; n < 1600; ++n) {
+        const bool data = n < 499 || (n >= 510 && n < 1499);
+        ASSERT_NEAR(got.samples[n], data ? want[n] : 0.0f, data ? 0.1 : 0.0) << n;
+    }
 }

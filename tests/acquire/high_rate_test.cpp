@@ -52,12 +52,14 @@ TEST(HighRate, IdenticalRepeatsEarlyAndLateInTheDayCorrelateAlike) {
         for (const int start : {1000, 80000}) {
             Decoded_day day;
             day.found = true;
-            day.starttime = static_cast<double>(day_start_us(2013, 45, start - 10));
-            day.samprate = fs;
-            day.samples = samples;
+            long long non_finite = 0;
+            day.segments.push_back(judge_segment(
+                {static_cast<double>(day_start_us(2013, 45, start - 10)), double(fs), samples},
+                non_finite));
             std::ostringstream text;
             windows.push_back(
-                condition_window(day, 2013, 45, static_cast<float>(start), 60 * fs, control, text));
+                condition_window(day, 2013, 45, static_cast<float>(start), 60 * fs, control, text)
+                    .samples);
             ASSERT_EQ(windows.back().size(), static_cast<size_t>(60 * fs)) << fs;
         }
         // A 5-second template around the wavelet, from the early window; its value against the

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
+#include <numeric>
 #include <random>
 #include <tuple>
 
@@ -12,7 +11,15 @@
 
 namespace {
 
-TEST(MseedReader, FilesGiveTheirFirstTrace) {
+// Reads sources, returning the segments and what went to standard error.
+std::vector<Mseed_segment> read(const std::vector<Mseed_source>& sources, std::string& err) {
+    testing::internal::CaptureStderr();
+    std::vector<Mseed_segment> segments = read_mseed_channel(sources);
+    err = testing::internal::GetCapturedStderr();
+    return segments;
+}
+
+TEST(MseedReader, FilesGiveTheSegmentsOfTheirFirstChannel) {
     Temp_dir tmp;
     const std::string dir = std::string(VEMLO_TESTDATA_DIR) + "/libmseed/";
     auto ref = [&](const char* name) { return dir + "reference-testdata-" + name + ".mseed"; };
@@ -29,42 +36,86 @@ TEST(MseedReader, FilesGiveTheirFirstTrace) {
                         std::vector<int32_t>(k < 4 ? 25 : 1, k));
     const int64_t may12 = day_start_us(2012, 133), feb27 = day_start_us(2010, 58) + 24600069539,
                   sep22 = day_start_us(1995, 265);
-    // File, samples, rate, start (us), word type, second sample, a message after "Reading:".
-    const std::tuple<std::string, int, double, int64_t, char, double, const char*> rows[] = {
-        {ref("int32"), 500, 40, may12, 'i', 6, ""},
-        {ref("steim2"), 499, 40, may12, 'i', 6, ""},
-        {ref("float32"), 500, 40, may12, 'f', 6.10921, ""},
-        {ref("float64"), 500, 40, may12, 'f', 6.10921, ""},
-        {ref("mstlpack"), 500, 40, may12 + 123457, 'i', 6, ""},
-        {ref("oddrate"), 500, 1080, day_start_us(2025, 132) + 76284987654, 'i', 6, ""},
-        {ref("headeronly"), 0, 0, may12, 0, 0, "No data samples in "},
-        {ref("text"), 0, 0, may12, 0, 0, "Unsupported sample type 'a' in "},
-        {real("oneseries-mixedlengths-mixedorder"), 64, 1, feb27, 'i', -228438, ""},
-        {real("invalid-blockette-offsets"), 409, 1, feb27 - 39, 'i', -228438, "Unknown blockette"},
-        {real("no-blockette1000-steim1"), 7312, 20, sep22 + 18238400, 'i', 396, ""},
-        {tmp.path + "/cut", 228, 40, may12, 'i', 6, "Truncated record at byte offset 1024"},
+    // File; segments, samples in all, rate, start (us) and second sample of the first segment;
+    // a message after "Reading:".
+    const std::tuple<std::string, int, int, double, int64_t, float, const char*> rows[] = {
+        {ref("int32"), 1, 500, 40, may12, 6, ""},
+        {ref("steim2"), 1, 499, 40, may12, 6, ""},
+        {ref("float32"), 1, 500, 40, may12, 6.10921f, ""},
+        {ref("float64"), 1, 500, 40, may12, 6.10921f, ""},
+        {ref("mstlpack"), 1, 500, 40, may12 + 123457, 6, ""},  // BHZ only, not the HHZ after it
+        {ref("oddrate"), 1, 500, 1080, day_start_us(2025, 132) + 76284987654, 6, ""},
+        {ref("headeronly"), 0, 0, 0, 0, 0, "No data samples in "},
+        {ref("text"), 0, 0, 0, 0, 0, "Unsupported sample type 'a' in "},
+        // Records out of time order that continue one another: one segment.
+        {real("oneseries-mixedlengths-mixedorder"), 1, 3952, 1, feb27, -228438, ""},
+        {real("invalid-blockette-offsets"), 1, 409, 1, feb27 - 39, -228438, "Unknown blockette"},
+        {real("no-blockette1000-steim1"), 1, 7312, 20, sep22 + 18238400, 396, ""},
+        {tmp.path + "/cut", 1, 228, 40, may12, 6, "Truncated record at byte offset 1024"},
         {tmp.path + "/noise", 0, 0, 0, 0, 0, "No miniSEED trace in"},
-        {tmp.path + "/drift", 101, 100 / 1.01, day_start_us(2013, 41), 'i', 0,
+        {tmp.path + "/drift", 1, 101, 100 / 1.01, day_start_us(2013, 41), 0,
          "[XX.ABC.00.HHZ] Reported sample rate different than derived rate (100 versus 99.0099)\n"},
     };
-    for (const auto& [path, count, rate, start, type, second, says] : rows) {
-        char* names[] = {const_cast<char*>(path.c_str()), nullptr};  // only read
-        testing::internal::CaptureStderr();
-        const Mseed_trace trace = mseed2ascii(names);
-        const std::string err = testing::internal::GetCapturedStderr();
+    for (const auto& [path, count, total, rate, start, second, says] : rows) {
+        std::string err;
+        const std::vector<Mseed_segment> segments = read({{path}}, err);
         SCOPED_TRACE(path + "\n" + err);
-        EXPECT_EQ(trace.numsamples, count);
-        EXPECT_DOUBLE_EQ(trace.samprate, rate);
-        EXPECT_EQ(trace.starttime, static_cast<double>(start));
-        EXPECT_EQ(trace.wordtype, type);
-        const int32_t word = trace.numsamples > 1 ? trace.datasamples[1] : 0;  // the second
-        float value;
-        std::memcpy(&value, &word, sizeof value);
-        EXPECT_NEAR(trace.wordtype == 'i' ? word : value, second, 1e-4);
+        ASSERT_EQ(segments.size(), static_cast<size_t>(count));
+        int samples = 0;
+        for (const Mseed_segment& segment : segments)
+            samples += static_cast<int>(segment.samples.size());
+        EXPECT_EQ(samples, total);
         EXPECT_EQ(err.rfind("Reading: " + path + "\n", 0), 0u);
         EXPECT_TRUE(*says ? err.find(says) != std::string::npos : err == "Reading: " + path + "\n");
-        std::free(trace.datasamples);
+        if (count == 0)
+            continue;
+        EXPECT_DOUBLE_EQ(segments[0].samprate, rate);
+        EXPECT_EQ(segments[0].starttime, static_cast<double>(start));
+        EXPECT_NEAR(segments[0].samples.size() > 1 ? segments[0].samples[1] : 0.0f, second, 1e-4);
     }
+}
+
+// A day file of XX.ABC.00.HHZ with a gap, an HHE record, a record at another rate, and the next
+// day's file whose first records continue the day (32-bit floats, 50 in a record of 256 bytes).
+TEST(MseedReader, SegmentsAfterGapsRatesAndTheNextDaysRecords) {
+    Temp_dir tmp;
+    const std::string day = tmp.path + "/day", next = tmp.path + "/next";
+    const int64_t midnight = day_start_us(2013, 42);
+    auto values = [](int count, float from) {
+        std::vector<float> v(count);
+        std::iota(v.begin(), v.end(), from);
+        return v;
+    };
+    const Mseed_series z{"XX", "ABC", "00", "HHZ", 100.0, midnight - 1000000, 256};
+    write_mseed_float(day, z, values(40, 0));  // 23:59:59.00 to 23:59:59.39
+    Mseed_series e = z;
+    e.channel = "HHE";
+    write_mseed_float(day, e, values(40, 5000));
+    Mseed_series slow = z;
+    slow.samprate = 50.0;
+    slow.start_us = midnight - 300000;
+    write_mseed_float(day, slow, values(5, 7000));
+    Mseed_series after_gap = z;
+    after_gap.start_us = midnight - 400000;  // 23:59:59.60 to 23:59:59.99
+    write_mseed_float(day, after_gap, values(40, 100));
+    // The next day: records from 0.00 and 0.50 s, then from 1.00 and 1.50 s.
+    Mseed_series next_z = z;
+    next_z.start_us = midnight;
+    write_mseed_float(next, next_z, values(100, 140));
+    next_z.start_us = midnight + 1000000;
+    write_mseed_float(next, next_z, values(100, 240));
+
+    std::string err;
+    const std::vector<Mseed_segment> segments = read({{day}, {next, midnight + 600000.0}}, err);
+    EXPECT_EQ(err, "Reading: " + day + "\nReading: " + next +
+                       "\n[XX.ABC.00.HHZ] Segment of 5 samples from 2013-02-10T23:59:59.700000 "
+                       "skipped: 50 samples per second, not the 100 of the first segment\n");
+    ASSERT_EQ(segments.size(), 2u);
+    EXPECT_EQ(segments[0].starttime, static_cast<double>(midnight - 1000000));
+    EXPECT_EQ(segments[0].samples, values(40, 0));
+    // The second segment goes on into the next day's records that begin before 00:00:00.6.
+    EXPECT_EQ(segments[1].starttime, static_cast<double>(midnight - 400000));
+    EXPECT_EQ(segments[1].samples, values(140, 100));
 }
 
 }  // namespace

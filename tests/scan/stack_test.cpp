@@ -5,9 +5,10 @@
 #include "scan/correlation_scan.h"
 
 TEST(Stack, GapsMoveoutsAndTheGapFlagsOfTheBlockSpectra) {
-    // 0: zero at the start; 3: an isolated zero is data; 5-7: a run of zeros; 9: zero at L - 1.
+    // 0: zero at the start; 3: an isolated zero is data; 5-7: a run of zeros; 9: zero at the
+    // last correlation position.
     const std::vector<float> day = {0, 0.5f, 0.3f, 0, -0.2f, 0, 0, 0, 0.4f, 0, 1, 1};
-    std::vector<float> values(12);
+    std::vector<float> values(10);
     std::iota(values.begin(), values.end(), 1.0f);
     std::vector<float> stack(10, 0.0f);
     std::vector<int> count(10, 0);
@@ -27,17 +28,22 @@ TEST(Stack, GapsMoveoutsAndTheGapFlagsOfTheBlockSpectra) {
     EXPECT_EQ(count, std::vector<int>({0, 0, 1, 0, 0, 0, 1, 0, 0, 0}));
     EXPECT_EQ(stack, std::vector<float>({0, 0, 1, 0, 0, 0, 5, 0, 0, 0}));
 
-    // Moveouts 0 and 10 over full data: the last 10 positions hold the first template alone.
-    const std::vector<float> full(120, 1.0f);
-    stack.assign(100, 0.0f);
-    count.assign(100, 0);
-    std::vector<float> first(110), second(110);
-    std::iota(first.begin(), first.end(), 0.0f);
-    std::iota(second.begin(), second.end(), 1000.0f);
-    add_to_stack(first, full, 0, stack, count);
-    add_to_stack(second, full, 10, stack, count);
-    for (int k = 0; k < 100; ++k) {
-        EXPECT_EQ(count[k], k < 90 ? 2 : 1);
-        EXPECT_EQ(stack[k], k < 90 ? first[k] + second[k + 10] : first[k]);
+    // Moveouts 0 and 10 over full data: the last 10 positions hold the first template alone,
+    // unless the correlations reach 10 positions past the stack (a day trace that goes on past
+    // midnight), which every position then takes from both.
+    for (const int past : {0, 10}) {
+        const std::vector<float> full(120, 1.0f);
+        stack.assign(100, 0.0f);
+        count.assign(100, 0);
+        std::vector<float> first(100 + past), second(100 + past);
+        std::iota(first.begin(), first.end(), 0.0f);
+        std::iota(second.begin(), second.end(), 1000.0f);
+        add_to_stack(first, full, 0, stack, count);
+        add_to_stack(second, full, 10, stack, count);
+        for (int k = 0; k < 100; ++k) {
+            const bool both = k < 90 || past == 10;
+            EXPECT_EQ(count[k], both ? 2 : 1) << past << " " << k;
+            EXPECT_EQ(stack[k], both ? first[k] + second[k + 10] : first[k]) << past << " " << k;
+        }
     }
 }

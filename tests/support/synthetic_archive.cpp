@@ -29,14 +29,14 @@ std::vector<int32_t> synthetic_day(int fs, uint32_t seed, const std::vector<Wave
 }
 
 void write_day_file(const std::string& archive, const std::string& station,
-                    const std::string& channel, int doy, int fs,
-                    const std::vector<int32_t>& counts) {
+                    const std::string& channel, int doy, int fs, const std::vector<int32_t>& counts,
+                    double from) {
     const std::string folder = archive + "/" + station + "/2013";
     std::filesystem::create_directories(folder);
     char day[4];
     std::snprintf(day, sizeof day, "%03d", doy);
     write_mseed_int(folder + "/" + station + ".XX.00." + channel + ".2013." + day,
-                    {"XX", station, "00", channel, double(fs), day_start_us(2013, doy), 8192},
+                    {"XX", station, "00", channel, double(fs), day_start_us(2013, doy, from), 8192},
                     counts);
 }
 

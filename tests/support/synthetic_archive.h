@@ -16,11 +16,12 @@ struct Wavelet {
 // about 100 counts) plus the wavelets.
 std::vector<int32_t> synthetic_day(int fs, uint32_t seed, const std::vector<Wavelet>& wavelets);
 
-// Writes counts from midnight of day doy of 2013 to
-// archive/STATION/2013/STATION.XX.00.CHANNEL.2013.DOY, making the folders.
+// Appends counts from `from` seconds after midnight of day doy of 2013 to
+// archive/STATION/2013/STATION.XX.00.CHANNEL.2013.DOY, making the folders; a second call on the
+// same file adds a segment.
 void write_day_file(const std::string& archive, const std::string& station,
-                    const std::string& channel, int doy, int fs,
-                    const std::vector<int32_t>& counts);
+                    const std::string& channel, int doy, int fs, const std::vector<int32_t>& counts,
+                    double from = 0.0);
 
 // The settings of a control file, each on its line, and the template section.
 struct Control {

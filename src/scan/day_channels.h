@@ -1,0 +1,83 @@
+// The station channels of one scanned day: fetched once for all templates of a batch,
+// conditioned, and turned into the block spectra the correlations read; and what each template
+// prints before its correlation.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "acquire/get_data.h"
+#include "dsp/time_convert.h"
+#include "scan/fft_correlation.h"
+#include "scan/scan_plan.h"
+
+// One station channel of the scanned day: what its fetch printed, and what the correlations
+// need once the trace itself is released.
+struct Channel_day {
+    bool read = false;              // its day file was read and held samples
+    bool found = false;             // conditioned into a day trace
+    std::size_t size = 0;           // samples of the trace: the day's, then any past midnight
+    std::size_t asked = 0;          // samples asked for
+    std::vector<Sample_span> data;  // the samples of the trace that are data
+    std::string conditioning_text;  // the progress line of each fetch
+    std::map<int, Day_spectra> by_length;  // per template length
+};
+
+// What template i of event e (within the batch) prints before its correlation, and whether it
+// is correlated.
+struct Template_day {
+    std::string text;
+    bool correlated = false;
+};
+
+struct Day_channels {
+    std::map<std::string, Channel_day> channels;                            // by channel key
+    std::map<std::pair<std::size_t, std::size_t>, Template_day> templates;  // by {e, i}
+};
+
+// A read day waiting for its conditioning.
+struct Pending_channel {
+    Channel_day* channel = nullptr;
+    Decoded_day decoded;
+    int length = 0;  // samples to condition: the day's and those past midnight
+    const std::set<int>* lengths = nullptr;  // template lengths of its spectra
+};
+
+// Fetches every channel the batch's templates need on day, in the order a scan template by
+// template would (the first fetch of each channel, and again for a channel whose day file was
+// not found before), conditions them up to group at a time (condition_channels), and composes
+// what each template prints (template_texts). Download lines go into the texts; the reader's
+// lines go to standard error as the files are read. Throws std::bad_alloc when memory runs out.
+Day_channels fetch_channels(const Template_file& control, const Template_bank& bank,
+                            const Scan_constants& sc, const Doy_time& day, const Batch& batch,
+                            const std::map<std::string, int>& extensions,
+                            const std::map<int, Correlation_plan>& plans, std::size_t group);
+
+// Conditions the pending days on all threads (each as get_data would for the whole day and the
+// samples past midnight asked for), keeps each trace's data spans, and computes its spectra and
+// window norms for every template length of its channel (windows of the template length M from
+// every position up to the trace's end). The decoded days are released and pending is emptied.
+// Throws std::bad_alloc when memory runs out.
+void condition_channels(const Template_file& control, const Doy_time& day, const Scan_constants& sc,
+                        std::vector<Pending_channel>& pending,
+                        const std::map<int, Correlation_plan>& plans);
+
+// A fetch of template i for event e: what it printed (or the line of a template too long to be
+// correlated), and whether the day file was read for it.
+struct Template_fetch {
+    std::size_t e = 0, i = 0;
+    std::string said;
+    bool read = false;
+    bool too_long = false;
+};
+
+// What each fetched template prints before its correlation on day, and which are correlated:
+// its fetch's lines, its channel's conditioning line, then "Data was not found for ...", a
+// day trace too short for it, or "assigning image..." and "cross-correlating...done.".
+std::map<std::pair<std::size_t, std::size_t>, Template_day> template_texts(
+    const Template_file& control, const Template_bank& bank, const Doy_time& day,
+    const std::vector<Template_fetch>& fetches, const std::map<std::string, Channel_day>& channels);
