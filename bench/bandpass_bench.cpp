@@ -35,9 +35,9 @@ BENCHMARK(BM_bandpass_day)->Arg(20)->Arg(100)->Unit(benchmark::kMillisecond);
 
 void BM_interp1_day(benchmark::State& state) {
     const std::vector<float> day = noise_day(100);
-    const float out_rate = static_cast<float>(state.range(0));
+    const double out_rate = static_cast<double>(state.range(0));
     for (auto _ : state) {
-        std::vector<float> out = interp1(-0.37f, 100.0f, day, 0.0f, 86400.0f, out_rate);
+        std::vector<float> out = interp1(-0.37, 100.0, day, 0.0, 86400.0, out_rate);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<long long>(86400 * out_rate));

@@ -54,19 +54,6 @@ std::vector<float> to_floats(Mseed_trace& trace, const std::string& path) {
     return samples;
 }
 
-// An end for an interp1 window from window_start that holds at least count samples at rate fs
-// despite the rounding of float times: a few samples more than the float resolution of the
-// window's times and of its sample count can lose (at most 4096 for the times, so that a start
-// far outside the day cannot ask for a huge window). The caller cuts the result to count.
-float padded_window_end(float window_start, int64_t count, int fs) {
-    const float rough =
-        window_start + static_cast<float>(static_cast<double>(count) / static_cast<double>(fs));
-    const double time_ulp = std::nextafter(std::fabs(rough), INFINITY) - std::fabs(rough);
-    const double spare = 2.0 + std::min(4096.0, std::ceil(2.0 * time_ulp * fs)) +
-                         std::ceil(static_cast<double>(count) * 0x1p-23);
-    return window_start + static_cast<float>((static_cast<double>(count) + spare) / fs);
-}
-
 // The conditioning of a window of a decoded day; release, when not null, is day itself, whose
 // samples are released as soon as the window has been interpolated.
 std::vector<float> condition(const Decoded_day& day, Decoded_day* release, int year, int doy,
@@ -138,16 +125,16 @@ std::vector<float> condition(const Decoded_day& day, Decoded_day* release, int y
     // every rate (pads rounded down to whole seconds would shift or shorten it at rates that do
     // not divide 200, and would leave a window shorter than a second empty).
     const bool cut_leading = start * static_cast<float>(fs) > 200.0f;
-    const float window_start =
-        cut_leading ? start - static_cast<float>(edge_pad) / static_cast<float>(fs) : start;
+    const double window_start =
+        cut_leading ? static_cast<double>(start) - static_cast<double>(edge_pad) / fs : start;
     const bool cut_trailing = static_cast<int64_t>(length) + edge_pad < int64_t{fs} * 86400;
     const int64_t wanted =
         (cut_leading ? edge_pad : 0) + int64_t{length} + (cut_trailing ? edge_pad : 0);
-    const float window_end = padded_window_end(window_start, wanted, fs);
+    // Half a sample more than wanted, so that rounding cannot cost the last one.
+    const double window_end = window_start + (static_cast<double>(wanted) + 0.5) / fs;
     Sample_span covered;
-    std::vector<float> result =
-        interp1(static_cast<float>(t0), static_cast<float>(day.samprate), samples, window_start,
-                window_end, static_cast<float>(fs), &covered);
+    std::vector<float> result = interp1(t0, day.samprate, samples, window_start, window_end,
+                                        static_cast<double>(fs), &covered);
     result.resize(static_cast<size_t>(wanted), 0.0f);
     if (release != nullptr)
         std::vector<float>().swap(release->samples);  // the day-long copy is not needed any more

@@ -3,79 +3,73 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <stdexcept>
 
 namespace {
 
-// Floats at or above this are beyond int; every float below it converts safely.
-constexpr float int_limit = 2147483648.0f;
+// Positions at or above this are beyond int.
+constexpr double int_limit = 2147483648.0;
+
+// A position this close to a whole number of samples is that number: the rounding of the
+// position's arithmetic (well below it even at 2^31 samples) must not move an output sample
+// that falls on an input sample off it, nor across the end of the input.
+constexpr double snap = 1e-6;
 
 // Output samples worked on together.
 constexpr int chunk = 256;
 
-std::uint32_t bits(float x) {
-    std::uint32_t u;
-    std::memcpy(&u, &x, sizeof u);
-    return u;
-}
-
-float from_bits(std::uint32_t u) {
-    float x;
-    std::memcpy(&x, &u, sizeof x);
-    return x;
-}
-
 }  // namespace
 
-std::vector<float> interp1(float t0, float fs_in, const std::vector<float>& y, float t_start,
-                           float t_end, float fs_out, Sample_span* covered) {
+std::vector<float> interp1(double t0, double fs_in, const std::vector<float>& y, double t_start,
+                           double t_end, double fs_out, Sample_span* covered) {
     Sample_span span;
-    const float count_f = floorf((t_end - t_start) * fs_out);
-    if (!(count_f > 0.0f)) {
-        // Empty window, a window ending before it starts, or a NaN rate.
+    const double count_d = std::floor((t_end - t_start) * fs_out);
+    if (!(count_d > 0.0) || !(fs_in > 0.0)) {
+        // Empty window, a window ending before it starts, or a rate that is not positive.
         if (covered != nullptr) {
             *covered = span;
         }
         return {};
     }
-    if (!(count_f < int_limit)) {
+    if (!(count_d < int_limit)) {
         throw std::length_error("interp1: output window holds too many samples");
     }
-    const int count = static_cast<int>(count_f);
+    const int count = static_cast<int>(count_d);
     std::vector<float> out;
     out.reserve(static_cast<std::size_t>(count));  // every sample is appended, none zeroed first
 
-    // The output is worked through in chunks: the times and input positions of a whole chunk
-    // first, then the neighbouring input samples, then the interpolated values. The first and
-    // last steps are plain arithmetic on arrays (the compiler does them several samples at a
-    // time); each value is the same single-precision expression as sample by sample.
+    // The output is worked through in chunks: the input positions of a whole chunk first, then
+    // the neighbouring input samples, then the interpolated values. The first and last steps are
+    // plain arithmetic on arrays, which the compiler does several samples at a time.
     const long long n = static_cast<long long>(y.size());
-    const double dt = 1.0 / static_cast<double>(fs_in);
+    const double offset = (t_start - t0) * fs_in;
+    const double ratio = fs_in / fs_out;
     bool any = false;
-    float t[chunk], position[chunk], index[chunk], y0[chunk], dy[chunk];
-    std::uint32_t keep[chunk];  // all ones where the input covers the sample, else 0
+    double position[chunk], fraction[chunk], y0[chunk], dy[chunk];
+    float value[chunk];
     for (int j0 = 0, size = 0; j0 < count; j0 += size) {
         size = std::min(chunk, count - j0);
-        // Past the window's end (in the last chunk) the last sample is repeated, so that no
-        // sample number goes beyond count; those values are not kept.
         for (int k = 0; k < chunk; ++k) {
-            t[k] = static_cast<float>(j0 + std::min(k, size - 1)) / fs_out + t_start;
-            position[k] = (t[k] - t0) * fs_in;
+            // Past the window's end (in the last chunk) the last sample is repeated, so that no
+            // sample number goes beyond count; those values are not kept.
+            const double p = offset + static_cast<double>(j0 + std::min(k, size - 1)) * ratio;
+            // The nearest whole number, for positions that can be inside (NaN counts as -1).
+            const double near = p > -1.0 ? std::min(p, int_limit - 2.0) : -1.0;
+            const double whole = static_cast<double>(static_cast<int>(near + 0.5));
+            position[k] = std::fabs(p - whole) <= snap ? whole : p;
         }
         for (int k = 0; k < chunk; ++k) {
             // Before the first input sample (or NaN), or so far past the end that the index
             // would not fit an int: both stay 0 without reading the input. For positions from 0
             // to int_limit the truncation is the floor.
-            const float p = position[k];
-            const int i = p >= 0.0f && p < int_limit ? static_cast<int>(p) : -1;
+            const double p = position[k];
+            const int i = p >= 0.0 && p < int_limit ? static_cast<int>(p) : -1;
             // Neither at or after the last input sample (zero tail) nor past the window.
             const bool inside = i >= 0 && static_cast<long long>(i) + 1 < n && k < size;
-            keep[k] = inside ? ~0u : 0u;
-            index[k] = inside ? static_cast<float>(i) : 0.0f;
-            y0[k] = inside ? y[static_cast<std::size_t>(i)] : 0.0f;
-            dy[k] = inside ? y[static_cast<std::size_t>(i) + 1] - y0[k] : 0.0f;
+            const std::size_t at = inside ? static_cast<std::size_t>(i) : 0;
+            fraction[k] = inside ? p - i : 0.0;
+            y0[k] = inside ? y[at] : 0.0;
+            dy[k] = inside ? y[at + 1] - y0[k] : 0.0;
             if (inside) {
                 if (!any) {
                     span.first = j0 + k;
@@ -85,18 +79,9 @@ std::vector<float> interp1(float t0, float fs_in, const std::vector<float>& y, f
             }
         }
         for (int k = 0; k < chunk; ++k) {
-            const float ta = index[k] / fs_in + t0;
-            const float tb = static_cast<float>(static_cast<double>(ta) + dt);
-            const float step = tb - ta;
-            // Late in the day neighbouring input times can round to the same float at high
-            // rates; the earlier sample stands in for the quotient by zero then. Both are
-            // computed and one is picked by a bit mask, which keeps the loop free of branches.
-            const float between = ((t[k] - ta) * dy[k]) / step + y0[k];
-            const std::uint32_t flat = 0u - static_cast<std::uint32_t>(step == 0.0f);
-            const std::uint32_t value = (bits(y0[k]) & flat) | (bits(between) & ~flat);
-            t[k] = from_bits(value & keep[k]);
+            value[k] = static_cast<float>(y0[k] + fraction[k] * dy[k]);
         }
-        out.insert(out.end(), t, t + size);
+        out.insert(out.end(), value, value + size);
     }
     if (covered != nullptr) {
         *covered = span;

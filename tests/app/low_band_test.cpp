@@ -1,7 +1,6 @@
-// A run in a low band finds the repeats of a quake, and a band that cannot be filtered stably at
-// the run's rate stops the run before any work. At 10 samples per second, 0.05-0.1 Hz is the
-// same digital filter as 0.5-1 Hz at 100 (the corners are the same fractions of the rate), at a
-// tenth of the samples.
+// A run in a low band at a rate far above it (0.1-0.2 Hz at 40 samples per second, a band of
+// tremor studies) finds the repeats of a quake, and a band too far below the rate for any
+// filter in double precision stops the run before any work.
 #include <gtest/gtest.h>
 
 #include "support/mseed_writer.h"
@@ -10,12 +9,12 @@
 
 TEST(LowBand, FindsTheRepeatsAndRefusesABandItCannotFilter) {
     Temp_dir dir;
-    // The template quake and two repeats: 0.07 Hz wavelets rising over 30 s.
+    // The template quake and two repeats: 0.14 Hz wavelets rising over 10 s.
     const std::vector<Wavelet> quakes = {
-        {7200, 1.5, 0.07, 30}, {30000, 0.9, 0.07, 30}, {61000, 2.1, 0.07, 30}};
-    write_day_file(dir.path + "/archive", "S1", "HHZ", 45, 10, synthetic_day(10, 2024, quakes));
+        {7200, 1.5, 0.14, 10}, {30000, 0.9, 0.14, 10}, {61000, 2.1, 0.14, 10}};
+    write_day_file(dir.path + "/archive", "S1", "HHZ", 45, 40, synthetic_day(40, 2024, quakes));
     Control control;
-    control.length = "200", control.band = "0.05 0.1", control.mad = "5.5";
+    control.length = "100", control.band = "0.1 0.2", control.mad = "5.5", control.rate = "40";
     control.templates = "quake\n2013 45 7180 XX S1 00 HHZ 0\n";
     write_file(dir.path + "/low.txt", control_text(control));
     const Run_result run = run_program({VEMLO_BINARY, "low.txt"}, dir.path);
@@ -30,13 +29,13 @@ TEST(LowBand, FindsTheRepeatsAndRefusesABandItCannotFilter) {
         EXPECT_LT(lines[k][2] * 5.5, 0.95) << k;
     }
 
-    // 0.01-0.02 Hz is a band the filter design cannot hold at 10 samples per second.
-    control.band = "0.01 0.02";
+    // Corners of a millionth of a hertz are beyond the filter at 40 samples per second.
+    control.band = "1e-06 2e-06";
     write_file(dir.path + "/narrow.txt", control_text(control));
     const Run_result refused = run_program({VEMLO_BINARY, "narrow.txt"}, dir.path);
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.out.find("\nError: the band-pass from 0.01 to 0.02 Hz cannot be applied "
-                               "stably at 10 samples per second; use a wider or higher band, "
+    EXPECT_NE(refused.out.find("\nError: the band-pass from 1e-06 to 2e-06 Hz cannot be applied "
+                               "stably at 40 samples per second; use a wider or higher band, "
                                "or a lower sample_rate\n"),
               std::string::npos)
         << refused.out;
@@ -44,5 +43,5 @@ TEST(LowBand, FindsTheRepeatsAndRefusesABandItCannotFilter) {
     // vemlo-batch refuses it before making any chunk.
     const Run_result batch = run_program({VEMLO_BATCH_BINARY, "narrow.txt"}, dir.path);
     EXPECT_EQ(batch.status, 1);
-    EXPECT_EQ(batch.out.rfind("Error: the band-pass from 0.01 to 0.02 Hz", 0), 0u) << batch.out;
+    EXPECT_EQ(batch.out.rfind("Error: the band-pass from 1e-06 to 2e-06 Hz", 0), 0u) << batch.out;
 }

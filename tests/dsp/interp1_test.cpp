@@ -22,19 +22,27 @@ TEST(Interp1Test, CountsUpAndDownSamplingHighRatesAndTheCoveredSpan) {
     EXPECT_EQ(span.first + span.end, 0);
     EXPECT_TRUE(interp1(0.0f, 10.0f, y, 3.0f, 1.0f, 20.0f).empty());
     // 10 -> 20 per second puts midpoints between the samples; 100 -> 20 keeps every fifth
-    // sample, unsmoothed (float times allow 1e-3).
+    // sample, unsmoothed.
     const std::vector<float> up = interp1(0.0f, 10.0f, y, 0.0f, 3.5f, 20.0f);
     const std::vector<float> down = interp1(0.0f, 100.0f, y, 0.0f, 4.9f, 20.0f);
     ASSERT_EQ(up.size() + down.size(), 70u + 98u);
     for (int j = 1; j < 70; j += 2)
-        EXPECT_NEAR(up[j], 0.5f * (y[j / 2] + y[j / 2 + 1]), 1e-4f) << j;
+        EXPECT_NEAR(up[j], 0.5 * (double(y[j / 2]) + y[j / 2 + 1]), 1e-5) << j;
     for (int j = 0; j < 98; ++j)
-        EXPECT_NEAR(down[j], y[5 * j], 1e-3f) << j;
-    // At 500 per second neighbouring sample times past 80000 s round to the same float.
-    const std::vector<float> late = interp1(80000.0f, 500.0f, y, 80000.0f, 80001.0f, 500.0f);
-    ASSERT_EQ(late.size(), 500u);
-    for (float v : late)
-        ASSERT_TRUE(std::isfinite(v) && std::fabs(v) <= 12.0f) << v;
+        EXPECT_EQ(down[j], y[5 * j]) << j;
+    // Late in the day at high rates (times past 80000 s, where floats step by 8 ms) no sample
+    // repeats or skips: on the input's own grid the output is the input, half a sample off it
+    // the midpoints, against a double-precision reference.
+    for (const double rate : {250.0, 1000.0, 2000.0}) {
+        const double t0 = 86400.0 - 600 / rate;  // the 500 samples end 100 before midnight
+        EXPECT_EQ(interp1(t0, rate, y, t0, t0 + 499.5 / rate, rate),
+                  std::vector<float>(y.begin(), y.begin() + 499))
+            << rate;
+        const std::vector<float> mid = interp1(t0, rate, y, t0 + 0.5 / rate, t0 + 499 / rate, rate);
+        ASSERT_EQ(mid.size(), 498u) << rate;
+        for (int j = 0; j < 498; ++j)
+            ASSERT_NEAR(mid[j], 0.5 * (double(y[j]) + y[j + 1]), 1e-5) << rate << " " << j;
+    }
 
     // Zero outside the input and the span it covers: 30 samples at 10 per second from 2.0 s.
     const std::vector<float> out = interp1(2.0f, 10.0f, wiggle(30), 0.0f, 7.0f, 20.0f, &span);
@@ -45,7 +53,7 @@ TEST(Interp1Test, CountsUpAndDownSamplingHighRatesAndTheCoveredSpan) {
         const double pos = (j / 20.0 - 2.0) * 10.0;  // independent double-precision reference
         const int i = static_cast<int>(std::floor(pos + 1e-9));
         const bool inside = j >= span.first && j < span.end;
-        EXPECT_NEAR(out[j], inside ? y[i] + (pos - i) * (double(y[i + 1]) - y[i]) : 0.0, 1e-3) << j;
+        EXPECT_NEAR(out[j], inside ? y[i] + (pos - i) * (double(y[i + 1]) - y[i]) : 0.0, 1e-5) << j;
     }
     for (int size = 0; size <= 1; ++size) {
         const std::vector<float> tiny(size, 5.0f);

@@ -34,6 +34,36 @@ std::pair<double, size_t> largest_difference(const std::vector<float>& a,
     return worst;
 }
 
+// The normalized correlation coefficient of templ[0..m) with every window of day, summed
+// directly in double precision (0 for a window without variance).
+std::vector<double> direct(const std::vector<float>& day, const std::vector<float>& templ, int m) {
+    double mean = 0.0;
+    for (int j = 0; j < m; ++j)
+        mean += templ[j];
+    mean /= m;
+    std::vector<double> t(m);
+    double t_norm = 0.0;
+    for (int j = 0; j < m; ++j) {
+        t[j] = templ[j] - mean;
+        t_norm += t[j] * t[j];
+    }
+    std::vector<double> r(day.size() - m + 1);
+    for (size_t p = 0; p < r.size(); ++p) {
+        double w_mean = 0.0;
+        for (int j = 0; j < m; ++j)
+            w_mean += day[p + j];
+        w_mean /= m;
+        double num = 0.0, w_norm = 0.0;
+        for (int j = 0; j < m; ++j) {
+            const double d = day[p + j] - w_mean;
+            num += t[j] * d;
+            w_norm += d * d;
+        }
+        r[p] = w_norm > 0.0 ? num / std::sqrt(t_norm * w_norm) : 0.0;
+    }
+    return r;
+}
+
 // Band-limited noise of about 300 counts: a two-pole resonator driven by normal deviates.
 std::vector<float> noise_day(int n, unsigned seed) {
     std::mt19937 rng(seed);
@@ -105,4 +135,38 @@ TEST(Correlation, FlatnessIsRelativeToTheDataMagnitude) {
     EXPECT_LT(largest_difference(with_offset, unscaled).first, 1e-3);
     EXPECT_NEAR(with_offset[2000], 1.0f, 1e-4);
     EXPECT_EQ(correlate(day, nearly_flat, m, n), std::vector<float>(n - m + 1));
+}
+
+TEST(Correlation, EveryValueIsAccurateRelativeToItsOwnWindow) {
+    // Beside spikes of 1e8 and 1e11 times the noise, a loud stretch (an earthquake 1e4 times the
+    // noise) with a quiet one (1e-4) right after it, and a stretch of filter ringing in a gap
+    // (1e-6), the transforms' rounding, which follows the energy of the whole block, would swamp
+    // the quiet windows.
+    const int n = (1 << 18) + 333, m = 200;
+    std::vector<float> day = noise_day(n, 5);
+    day[30000] = 3e10f;
+    day[60000] = -3e13f;
+    for (int i = 120000; i < 126000; ++i)
+        day[i] *= 1e4f;
+    for (int i = 126000; i < 140000; ++i)
+        day[i] *= 1e-4f;
+    for (int i = 200000; i < 206000; ++i)
+        day[i] *= 1e-6f;
+    const std::vector<float> own(day.begin() + 127000, day.begin() + 127000 + m);
+    const std::vector<float> other = noise_day(m, 6);
+    for (const auto* templ : {&own, &other}) {
+        const std::vector<float> fft = correlate(day, *templ, m, n);
+        const std::vector<double> want = direct(day, *templ, m);
+        ASSERT_EQ(fft.size(), want.size());
+        double worst = 0.0;
+        size_t where = 0;
+        for (size_t p = 0; p < want.size(); ++p) {
+            if (!(std::fabs(fft[p] - want[p]) <= worst)) {
+                worst = std::fabs(fft[p] - want[p]);
+                where = p;
+            }
+        }
+        EXPECT_LT(worst, 1e-4) << "at " << where << ": " << fft[where] << " for " << want[where];
+    }
+    EXPECT_NEAR(correlate(day, own, m, n)[127000], 1.0f, 1e-6);
 }
