@@ -78,9 +78,8 @@ Outcome<Window_request> day_window_request(const std::vector<std::string>& f,
            !same_channel(c, request.channel_index, codes))
         ++request.channel_index;
     if (request.channel_index == c.pick_event.size())
-        return failed<Window_request>("no template of the control file is of channel " +
-                                      codes[0] + "." + codes[1] + "." + codes[2] + "." +
-                                      codes[3]);
+        return failed<Window_request>("no template of the control file is of channel " + codes[0] +
+                                      "." + codes[1] + "." + codes[2] + "." + codes[3]);
     double start = 0, seconds = 0;
     // Days of the years 1 to 9999, as the control file allows.
     if (!read_number(f[5], start) || start < time_to_epoch(1, 1, 0.0) ||
@@ -169,10 +168,10 @@ void answer_window_requests(const std::vector<Window_request>& requests,
         if (q.is_template) {
             auto found = templates.find(q.template_index);
             if (found == templates.end())
-                found = templates
-                            .emplace(q.template_index,
-                                     template_answer(control, q.template_index, log))
-                            .first;
+                found =
+                    templates
+                        .emplace(q.template_index, template_answer(control, q.template_index, log))
+                        .first;
             answers[r] = found->second;
         } else {
             days[{q.channel_index, day_and_sample(q.first_sample, per_day).first}].push_back(r);
@@ -182,10 +181,10 @@ void answer_window_requests(const std::vector<Window_request>& requests,
         const auto [i, day] = key;
         const Doy_time date = epoch_to_time(static_cast<long>(day * 86400));
         // The whole day, as the scan conditions it.
-        const std::vector<float> trace = condition_window(
-            read_day(date.year, date.doy, control.network[i], control.station[i],
-                     control.location[i], control.channel[i], control),
-            date.year, date.doy, 0.0f, static_cast<int>(per_day), control, log);
+        const std::vector<float> trace =
+            condition_window(read_day(date.year, date.doy, control.network[i], control.station[i],
+                                      control.location[i], control.channel[i], control),
+                             date.year, date.doy, 0.0f, static_cast<int>(per_day), control, log);
         for (std::size_t r : members) {
             if (is_not_found(trace)) {
                 answers[r] = "none\tno data for " + codes_of(control, i) + " on " +
@@ -193,11 +192,11 @@ void answer_window_requests(const std::vector<Window_request>& requests,
                 continue;
             }
             const long long from = day_and_sample(requests[r].first_sample, per_day).second;
-            const long long to =
-                std::min<long long>(from + requests[r].samples, static_cast<long long>(trace.size()));
-            answers[r] = data_line(static_cast<double>(requests[r].first_sample) / rate, rate,
-                                   trace.data() + from,
-                                   static_cast<std::size_t>(std::max(0LL, to - from)));
+            const long long to = std::min<long long>(from + requests[r].samples,
+                                                     static_cast<long long>(trace.size()));
+            answers[r] =
+                data_line(static_cast<double>(requests[r].first_sample) / rate, rate,
+                          trace.data() + from, static_cast<std::size_t>(std::max(0LL, to - from)));
         }
     }
     for (const std::string& answer : answers)

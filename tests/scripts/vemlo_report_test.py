@@ -1,8 +1,11 @@
 """vemlo-report on small results directories: the catalogue, the pictures, refused input."""
 
 import csv
+import datetime
 import math
 import os
+import random
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -22,6 +25,25 @@ def run(*args):
 def read_csv(directory, name):
     with open(os.path.join(directory, name), newline="") as f:
         return list(csv.reader(f))
+
+
+def write_mseed(path, codes, start, rate, counts):
+    """Writes counts from epoch second start at rate per second as miniSEED 2 records of 512
+    bytes (32-bit big-endian integers, blockette 1000)."""
+    net, sta, loc, cha = [code.encode() for code in codes]
+    per_record = (512 - 64) // 4
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        for number, first in enumerate(range(0, len(counts), per_record)):
+            chunk = counts[first:first + per_record]
+            t = datetime.datetime.fromtimestamp(start + first / rate, datetime.timezone.utc)
+            f.write(struct.pack(
+                ">6scc5s2s3s2sHHBBBBHHhhBBBBiHH", b"%06d" % (number + 1), b"D", b" ",
+                sta.ljust(5), loc.ljust(2), cha.ljust(3), net.ljust(2), t.year,
+                t.timetuple().tm_yday, t.hour, t.minute, t.second, 0, t.microsecond // 100,
+                len(chunk), rate, 1, 0, 0, 0, 1, 0, 64, 48))
+            f.write(struct.pack(">HHBBBB", 1000, 0, 3, 1, 9, 0) + bytes(8))
+            f.write(struct.pack(">%di" % len(chunk), *chunk).ljust(512 - 64, b"\0"))
 
 
 def make_dir(files):
@@ -303,6 +325,131 @@ class Catalogue(unittest.TestCase):
                 self.assertEqual(result.returncode, 1, result.stderr)
                 self.assertIn("vemlo-report", result.stderr)
                 self.assertEqual(sorted(os.listdir(d)), before)
+
+
+class Waveforms(unittest.TestCase):
+    """vemlo on a small archive (twenty minutes of two stations at 20 samples per second holding
+    an earthquake and its repeat at half the amplitude), then the waveform pictures of
+    vemlo-report through vemlo-window."""
+
+    MIDNIGHT = 1712620800  # 2024-04-09, day 100
+    QUAKES = [(11100.0, 1.0), (11700.0, 0.5)]  # seconds of the day at ST1, amplitude
+    STATIONS = [("ST1", 0.0), ("ST2", 2.0)]  # and moveout
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        cls.d = cls.dir.name
+        rate, start = 20, 10800  # data from 03:00 for twenty minutes
+        noise = random.Random(7)
+        for station, moveout in cls.STATIONS:
+            counts = []
+            for n in range(20 * 60 * rate):
+                t = start + n / rate
+                value = noise.gauss(0, 30)
+                for second, amplitude in cls.QUAKES:
+                    x = t - second - moveout
+                    if 0 <= x < 6:
+                        value += amplitude * 3000 * x * math.exp(-1.5 * x) * math.sin(
+                            2 * math.pi * (2.0 + 0.3 * x) * x + (0.7 if station == "ST2" else 0))
+                counts.append(round(value))
+            write_mseed(os.path.join(cls.d, "archive", station, "2024",
+                                     station + ".XX.00.HHZ.2024.100"),
+                        ["XX", station, "00", "HHZ"], cls.MIDNIGHT + start, rate, counts)
+        with open(os.path.join(os.path.dirname(__file__), "..", "..", "examples",
+                               "example.txt")) as f:
+            lines = f.read().split("\n")[:37]
+        for number, text in [(5, "2024 100 0"), (8, "2024 100 0"), (11, "4"), (14, "1 5"),
+                             (17, "8"), (20, "20")]:
+            lines[number - 1] = text
+        lines += ["quake"] + ["2024 100 %.2f XX %s 00 HHZ 0" % (cls.QUAKES[0][0] + moveout,
+                                                                 station)
+                              for station, moveout in cls.STATIONS]
+        with open(os.path.join(cls.d, "control.txt"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+        vemlo = subprocess.run([os.environ["VEMLO"], "control.txt"], cwd=cls.d,
+                               capture_output=True, text=True, timeout=600)
+        assert vemlo.returncode == 0, vemlo.stdout + vemlo.stderr
+        cls.results = os.path.join(cls.d, "results")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def window(self, requests):
+        return subprocess.run([os.path.join(os.path.dirname(REPORT), "vemlo-window"),
+                               "control.txt"], cwd=self.d, input=requests, capture_output=True,
+                              text=True, timeout=600)
+
+    def test_pictures_of_the_strongest_detections(self):
+        with open(os.path.join(self.results, "quake.txt")) as f:
+            times = [line.split()[0] for line in f]
+        self.assertEqual(times, ["%d.000" % (self.MIDNIGHT + s) for s, _ in self.QUAKES])
+        with open(os.path.join(self.results, "quake.channels.csv"), "w") as f:
+            f.write(CHANNELS)
+            for (second, amplitude), time in zip(self.QUAKES, times):
+                for station, moveout in self.STATIONS:
+                    pick = datetime.datetime.fromtimestamp(self.MIDNIGHT + second + moveout,
+                                                           datetime.timezone.utc)
+                    f.write("%s,XX,%s,00,HHZ,0.95,0.0,%s,%s\n" % (
+                        time, station, pick.strftime("%Y-%m-%dT%H:%M:%S.%fZ"), amplitude))
+        folder = os.path.join(self.results, "quake-waveforms")
+        pictures = ["2024-04-09T03:05:00.000Z.png", "2024-04-09T03:15:00.000Z.png"]
+        result = run(self.results, "--waveforms")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sorted(os.listdir(folder)), pictures)
+        for name in pictures:
+            with open(os.path.join(folder, name), "rb") as f:
+                self.assertEqual(f.read(8), PNG, name)
+        # The strongest alone replaces the earlier pictures; the control file given.
+        result = run(self.results, "--waveforms", "1", "--control",
+                     os.path.join(self.d, "control.txt"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(os.listdir(folder), pictures[:1])
+        self.assertFalse([n for n in os.listdir(self.results) if n.startswith(".")])
+
+        # Refused with nothing written: no control file; a control file of other results.
+        before = sorted(os.listdir(self.results))
+        for options in [["--control", "missing.txt"], ["--control", os.path.join(
+                os.path.dirname(__file__), "..", "..", "examples", "example.txt")]]:
+            with self.subTest(options=options):
+                result = run(self.results, "--waveforms", *options)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertEqual(sorted(os.listdir(self.results)), before)
+
+    def test_window_program_answers_as_the_run_conditions_and_refuses_bad_requests(self):
+        pick = self.MIDNIGHT + self.QUAKES[0][0] + self.STATIONS[1][1]
+        answer = self.window("template\tquake\t2\tXX\tST2\t00\tHHZ\n"
+                             "window\tXX\tST2\t00\tHHZ\t%.2f\t4\n"
+                             "window\tXX\tST2\t00\tHHZ\t%.2f\t4\n" % (pick, pick + 86400))
+        self.assertEqual(answer.returncode, 0, answer.stderr)
+        template, window, missing = [line.split("\t") for line in answer.stdout.splitlines()]
+        self.assertEqual(template[:3], ["data", "%.6f" % pick, "20"])
+        self.assertEqual(window[:3], ["data", "%.6f" % pick, "20"])
+        self.assertEqual(missing[0], "none")
+        a = [float(x) for x in template[3].split()]
+        b = [float(x) for x in window[3].split()]
+        self.assertEqual((len(a), len(b)), (80, 80))
+        # The template at its own pick in the day trace: the same waveform (the filter's edges
+        # aside), one sample off would not be.
+        dot = sum(x * y for x, y in zip(a, b))
+        self.assertGreater(dot / math.sqrt(sum(x * x for x in a) * sum(y * y for y in b)), 0.99)
+        for request, message in [
+                ("template\tquake\t3\tXX\tST2\t00\tHHZ", "event 'quake' has 2 template(s)"),
+                ("template\tquake\t1\tXX\tST2\t00\tHHZ", "template 1 of event 'quake' is "
+                                                           "XX.ST1.00.HHZ, not XX.ST2.00.HHZ"),
+                ("template\tother\t1\tXX\tST2\t00\tHHZ", "no event 'other'"),
+                ("window\tXX\tST9\t00\tHHZ\t1712631900\t4", "no template of the control "
+                                                             "file is of channel XX.ST9.00.HHZ"),
+                ("window\tXX\tST1\t00\tHHZ\tnoon\t4", "'noon' is not a time"),
+                ("window\tXX\tST1\t00\tHHZ\t1712631900\t0", "'0' is not a length"),
+                ("window XX ST1 00 HHZ 1712631900 4", "fields separated by tabs")]:
+            with self.subTest(request):
+                answer = self.window("template\tquake\t1\tXX\tST1\t00\tHHZ\n" + request + "\n")
+                self.assertEqual(answer.returncode, 1)
+                self.assertEqual(answer.stdout, "")
+                self.assertIn("vemlo-window: line 2: ", answer.stderr)
+                self.assertIn(message, answer.stderr)
 
 
 if __name__ == "__main__":
