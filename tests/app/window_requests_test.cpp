@@ -42,7 +42,7 @@ TEST(WindowRequests, DayTracesAsTheScanAndTemplatesAsTemplateCreation) {
     lines << std::fixed;
     lines << "window\tXX\tABC\t00\tHHZ\t" << midnight + 49990.02 << "\t30\n"
           << "template\tquake\t1\tXX\tABC\t00\tHHZ\n"
-          << "window\tXX\tABC\t00\tHHZ\t" << midnight + 86395.0 << "\t10\n"  // cut at midnight
+          << "window\tXX\tABC\t00\tHHZ\t" << midnight + 86395.0 << "\t10\n"   // cut at midnight
           << "window\tXX\tABC\t00\tHHZ\t" << midnight + 86400.0 << "\t10\n";  // no next day
     std::istringstream in(lines.str());
     const auto requests = read_window_requests(in, control);
