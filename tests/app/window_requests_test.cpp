@@ -1,0 +1,77 @@
+// vemlo-window's answers: the day trace as the scan conditions it and templates as template
+// creation makes them, sample for sample; every channel-day conditioned once.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "acquire/get_data.h"
+#include "app/window_requests.h"
+#include "dsp/time_convert.h"
+#include "support/synthetic_archive.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// The samples of a "data" answer, and its first sample's time.
+std::vector<float> samples_of(const std::string& answer, double& first) {
+    std::istringstream in(answer);
+    std::string kind, rate;
+    std::getline(in, kind, '\t');
+    in >> first >> rate;
+    std::vector<float> samples;
+    for (float v; in >> v;)
+        samples.push_back(v);
+    return samples;
+}
+
+}  // namespace
+
+TEST(WindowRequests, DayTracesAsTheScanAndTemplatesAsTemplateCreation) {
+    Temp_dir dir;
+    const int fs = 10;
+    write_day_file(dir.path + "/archive", "ABC", "HHZ", 45, fs,
+                   synthetic_day(fs, 3, {{3600.0, 5.0, 1.0}, {50000.0, 2.0, 1.0}}));
+    Control c;
+    c.archive = dir.path + "/archive";
+    c.templates = "quake\n2013 45 3600.05 XX ABC 00 HHZ 0\n";
+    std::istringstream text(control_text(c));
+    const Template_file control = *parse_template_file(text).value;
+    const double midnight = time_to_epoch(2013, 45, 0.0);
+    std::ostringstream lines;
+    lines << std::fixed;
+    lines << "window\tXX\tABC\t00\tHHZ\t" << midnight + 49990.02 << "\t30\n"
+          << "template\tquake\t1\tXX\tABC\t00\tHHZ\n"
+          << "window\tXX\tABC\t00\tHHZ\t" << midnight + 86395.0 << "\t10\n"   // past midnight
+          << "window\tXX\tABC\t00\tHHZ\t" << midnight + 86400.0 << "\t10\n";  // no next day
+    std::istringstream in(lines.str());
+    const auto requests = read_window_requests(in, control);
+    ASSERT_TRUE(requests.ok()) << requests.error;
+    std::ostringstream out, log;
+    answer_window_requests(*requests.value, control, out, log);
+
+    std::vector<std::string> answers;
+    std::istringstream read(out.str());
+    for (std::string line; std::getline(read, line);)
+        answers.push_back(line);
+    ASSERT_EQ(answers.size(), 4u);
+    // The scan's day trace reaches a template length less one sample past midnight, where the
+    // next day's file is missing (zeros).
+    const std::vector<float> day =
+        get_data(2013, 45, 0.0f, "XX", "ABC", "00", "HHZ", fs * 86400 + 99, control);
+    double first = 0;
+    EXPECT_EQ(samples_of(answers[0], first),
+              std::vector<float>(day.begin() + 499900, day.begin() + 500200));
+    EXPECT_DOUBLE_EQ(first, midnight + 49990.0);  // the nearest sample
+    EXPECT_EQ(samples_of(answers[1], first),
+              get_data(2013, 45, 3600.05f, "XX", "ABC", "00", "HHZ", 100, control));
+    EXPECT_NEAR(first, midnight + 3600.05, 1e-3);
+    EXPECT_EQ(samples_of(answers[2], first),
+              std::vector<float>(day.end() - 149, day.end() - 49));
+    EXPECT_EQ(answers[3].rfind("none\tno data for XX.ABC.00.HHZ on 2013 46", 0), 0u);
+    // The template's day and the scanned day (the same file) each conditioned once.
+    std::size_t conditioned = 0;
+    for (std::size_t at = 0; (at = log.str().find("Interpolating", at)) != std::string::npos; ++at)
+        ++conditioned;
+    EXPECT_EQ(conditioned, 2u);
+}
