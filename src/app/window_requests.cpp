@@ -119,10 +119,10 @@ std::string template_answer(const Template_file& c, std::size_t i, std::ostream&
     const float start = static_cast<float>(c.pick_seconds[i]);
     const int length = template_sample_count(c);
     const std::vector<float> samples =
-        condition_window(read_day(c.pick_year[i], c.pick_day[i], c.network[i], c.station[i],
-                                  c.location[i], c.channel[i], c, log,
-                                  window_reach(start, length, c.sample_rate)),
-                         c.pick_year[i], c.pick_day[i], start, length, c, log)
+        condition_window(
+            read_day(c.pick_year[i], c.pick_day[i], c.network[i], c.station[i], c.location[i],
+                     c.channel[i], c, log, window_reach(start, length, c.sample_rate)),
+            c.pick_year[i], c.pick_day[i], start, length, c, log)
             .samples;
     if (is_not_found(samples))
         return "none\tno data for " + codes_of(c, i) + " on " + std::to_string(c.pick_year[i]) +

@@ -66,8 +66,7 @@ TEST(WindowRequests, DayTracesAsTheScanAndTemplatesAsTemplateCreation) {
     EXPECT_EQ(samples_of(answers[1], first),
               get_data(2013, 45, 3600.05f, "XX", "ABC", "00", "HHZ", 100, control));
     EXPECT_NEAR(first, midnight + 3600.05, 1e-3);
-    EXPECT_EQ(samples_of(answers[2], first),
-              std::vector<float>(day.end() - 149, day.end() - 49));
+    EXPECT_EQ(samples_of(answers[2], first), std::vector<float>(day.end() - 149, day.end() - 49));
     EXPECT_EQ(answers[3].rfind("none\tno data for XX.ABC.00.HHZ on 2013 46", 0), 0u);
     // The template's day and the scanned day (the same file) each conditioned once.
     std::size_t conditioned = 0;
