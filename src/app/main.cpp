@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <iostream>
 #include <new>
 #include <sstream>
@@ -52,14 +51,6 @@ Status check_before_work(const Template_file& control, long long& budget) {
         return failure(memory.error);
     budget = *memory.value;
     return check_memory_budget(control, budget);
-}
-
-// The control file's path as the run record keeps it: absolute, so that it tells where the file
-// was wherever the record is read.
-std::string absolute_path(const std::string& filename) {
-    std::error_code error;
-    const std::filesystem::path path = std::filesystem::absolute(filename, error);
-    return error ? filename : path.lexically_normal().string();
 }
 
 }  // namespace
@@ -149,7 +140,7 @@ int main(int argc, char** argv) {
         }
         if (!templates_only) {
             const std::string record =
-                format_run_record(VEMLO_VERSION, absolute_path(filename), *text.value, control);
+                format_run_record(VEMLO_VERSION, record_path(filename), *text.value, control);
             Status done = start_results(control, record);
             if (done.ok())
                 done = run_scan(control, bank, budget);

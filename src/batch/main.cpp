@@ -27,6 +27,7 @@
 #include "batch/engines.h"
 #include "batch/merge.h"
 #include "batch/options.h"
+#include "control/run_record.h"
 #include "scan/progress_line.h"
 
 namespace {
@@ -156,6 +157,12 @@ int main(int argc, char** argv) {
     }
     if (ready.ok())
         ready = prepare_work(work, text, control, chunks, options.days);
+    // The run record the merge puts beside the results: the one vemlo would write for the
+    // whole period.
+    if (ready.ok())
+        ready = write_text(
+            work.dir + run_record_file,
+            format_run_record(VEMLO_VERSION, record_path(options.control_file), text, control));
     std::vector<std::string> identities;
     for (size_t c = 0; ready.ok() && c < chunks.size(); ++c) {
         const Outcome<std::string> identity = read_chunk_identity(work, chunks[c].number);

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <map>
 
+#include "control/run_record.h"
 #include "dsp/time_convert.h"
 
 namespace fs = std::filesystem;
@@ -67,14 +68,20 @@ Outcome<std::vector<int>> merge_chunks(const Batch_work& work, const Template_fi
         return succeeded(not_done);
 
     // vemlo empties every results file first and then appends event after event, each day by
-    // day; events that share a name therefore follow one another in the same file.
-    std::map<std::string, std::vector<size_t>> events_of_file;
-    std::vector<std::string> files;  // in order of first appearance
+    // day; events that share a name therefore follow one another in the same file. The run
+    // record is the one vemlo-batch wrote for the whole period (see record_run).
+    std::map<std::string, std::vector<std::string>> sources;  // merged file: its parts in order
+    std::vector<std::string> files;                           // in order of first appearance
     for (size_t e = 0; e < control.event_names.size(); ++e) {
         const std::string path = control.output_dir + control.event_names[e] + ".txt";
-        if (events_of_file[path].empty())
+        if (sources[path].empty())
             files.push_back(path);
-        events_of_file[path].push_back(e);
+        for (const Chunk& chunk : chunks)
+            sources[path].push_back(chunk_output_dir(work, chunk.number) + names[e] + ".txt");
+    }
+    if (fs::is_regular_file(work.dir + run_record_file, error)) {
+        files.push_back(control.output_dir + run_record_file);
+        sources[files.back()] = {work.dir + run_record_file};
     }
     std::vector<std::string> written;  // merged files waiting beside their final names
     auto discard = [&](const std::string& message) {
@@ -89,11 +96,9 @@ Outcome<std::vector<int>> merge_chunks(const Batch_work& work, const Template_fi
             return discard("cannot write " + path + ": " + std::strerror(errno));
         written.push_back(path);
         int problem = 0;
-        for (size_t e : events_of_file[path])
-            for (const Chunk& chunk : chunks)
-                if (problem == 0)
-                    problem =
-                        append_file(fd, chunk_output_dir(work, chunk.number) + names[e] + ".txt");
+        for (const std::string& part : sources[path])
+            if (problem == 0)
+                problem = append_file(fd, part);
         if (problem == 0 && ::fsync(fd) != 0)
             problem = errno;
         if (::close(fd) != 0 && problem == 0)

@@ -8,7 +8,8 @@
 #include "control/outcome.h"
 
 // Joins the chunks' results into output_dir, per event in file order and chunk by chunk, so that
-// every results file reads as one vemlo run over the whole period would leave it; run from
+// every results file reads as one vemlo run over the whole period would leave it, and puts the
+// batch's run record (record_run) beside them; run from
 // work.base_dir. Nothing is written unless every chunk is done under the plan now in the work
 // directory and has every event's results file (a chunk marked done whose results are gone
 // loses its mark). Every merged file is first written and flushed beside its final name; they

@@ -38,9 +38,9 @@ int chunk_number(const std::string& name) {
 // (chunk folders aside): what a new plan may remove.
 bool made_by_batch(const std::string& name) {
     static const char* const fixed[] = {
-        "plan.txt",       "control.txt",  "prefetch",         "parallel-joblog.txt",
-        "chunk.sbatch",   "merge.sbatch", "sbatch-chunk.out", "sbatch-merge.out",
-        "slurm-merge.out"};
+        "plan.txt",        "control.txt",  "prefetch",         "parallel-joblog.txt",
+        "chunk.sbatch",    "merge.sbatch", "sbatch-chunk.out", "sbatch-merge.out",
+        "slurm-merge.out", "vemlo-run.txt"};
     for (const char* made : fixed)
         if (name == made || name == std::string(made) + ".partial")
             return true;

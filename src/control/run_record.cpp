@@ -1,5 +1,7 @@
 #include "control/run_record.h"
 
+#include <filesystem>
+
 #include <charconv>
 #include <sstream>
 
@@ -19,4 +21,10 @@ std::string format_run_record(const std::string& version, const std::string& con
         << control_text.size() << " bytes):\n"
         << control_text;
     return out.str();
+}
+
+std::string record_path(const std::string& filename) {
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(filename, error);
+    return error ? filename : path.lexically_normal().string();
 }

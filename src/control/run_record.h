@@ -8,6 +8,10 @@
 // Its name in the results directory. No event may take it (see parse_template_file).
 inline constexpr char run_record_file[] = "vemlo-run.txt";
 
+// The control file's path as a run record keeps it: made absolute from the current directory,
+// so that it tells where the file was wherever the record is read (as given when that fails).
+std::string record_path(const std::string& filename);
+
 // The text of the run record of a run of vemlo version on control, read from the control file
 // control_path whose whole text is control_text:
 //

@@ -46,14 +46,24 @@ struct Batch_test : ::testing::Test {
     }
     static void TearDownTestSuite() { delete dir; }
 
-    // Every results file of output_dir is byte-identical to the single run's.
-    static void expect_single_run_results(const std::string& output_dir) {
+    // Every results file of output_dir is byte-identical to the single run's, and the run record
+    // is the one vemlo writes, for the control file named control_file.
+    static void expect_single_run_results(const std::string& output_dir,
+                                          const std::string& control_file) {
         for (const char* name : {"quake.txt", "lonely.txt", "ghost.txt"}) {
             const std::string single = read_file(dir->path + "/single/" + name);
             const std::string path = dir->path + "/" + output_dir + name;
             EXPECT_EQ(run_program({"test", "-f", path}).status, 0) << name;
             EXPECT_EQ(read_file(path), single) << name;
         }
+        std::string expected = read_file(dir->path + "/single/vemlo-run.txt");
+        const std::string single_text = read_file(dir->path + "/single.txt");
+        const std::string text = read_file(dir->path + "/" + control_file);
+        expected.replace(expected.find("/single.txt\n"), 12, "/" + control_file + "\n");
+        expected.replace(expected.size() - single_text.size(), single_text.size(), text);
+        expected.replace(expected.find(" bytes):\n") - std::to_string(single_text.size()).size(),
+                         std::to_string(single_text.size()).size(), std::to_string(text.size()));
+        EXPECT_EQ(read_file(dir->path + "/" + output_dir + "vemlo-run.txt"), expected);
     }
     // An earlier batch's work directory in output_dir whose chunk number cannot write its
     // results: its results folder is a file.
@@ -99,7 +109,7 @@ TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles
     EXPECT_NE(run.out.find("2 done before; running 1 chunk(s)"), std::string::npos) << run.out;
     EXPECT_EQ(read_file(work + "chunk-0001/log.txt"), "");
     EXPECT_NE(read_file(work + "chunk-0002/log.txt"), "");
-    expect_single_run_results(output);
+    expect_single_run_results(output, "resumed.txt");
     EXPECT_EQ(run_program({"find", dir->path, "-name", "PWNED"}).out, "");
 
     // A changed control file starts afresh; of what is in the work directory, only what
@@ -112,7 +122,7 @@ TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles
     run = run_program(command, dir->path);
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("0 done before; running 3 chunk(s)"), std::string::npos) << run.out;
-    expect_single_run_results(output);
+    expect_single_run_results(output, "resumed.txt");
     EXPECT_NE(read_file(work + "chunk-0002/log.txt")
                   .find("Data was not found for 2013 46 0 XX S1 00 HHZ"),
               std::string::npos);
@@ -135,7 +145,7 @@ TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles
     EXPECT_NE(read_file(work + "chunk-0002/control.txt").find("\n2013 47 0\n\n"),
               std::string::npos);
     EXPECT_EQ(read_file(work + "chunk-0002/log.txt").find("2013 48"), std::string::npos);
-    expect_single_run_results(output);
+    expect_single_run_results(output, "resumed.txt");
     EXPECT_EQ(run_program({"ls", work + "chunk-0003"}).out, "");
 
     // A folder of the user's where the work directory would be is left alone.
@@ -196,6 +206,6 @@ TEST_F(Batch_test, SlurmArrayAndMergeJobOnAOneNodeCluster) {
     run = run_program(command, dir->path);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Submitted 1 chunk(s) as Slurm job array"), std::string::npos);
-    expect_single_run_results(output);
+    expect_single_run_results(output, "slurm.txt");
 }
 }  // namespace
