@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "acquire/create_path.h"
 #include "acquire/download_check.h"
@@ -52,6 +54,21 @@ void report_missing(const std::vector<std::string>& tried, const char* download_
     std::cerr << download_note << std::endl;
 }
 
+// The status line of the last answer in wget's report (wget run with --server-response), as
+// "HTTP/1.1 404 Not Found"; empty when there is none.
+std::string last_status_line(const std::string& wget_log) {
+    std::ifstream log(wget_log);
+    std::string last;
+    for (std::string line; std::getline(log, line);) {
+        if (line.rfind("  HTTP/", 0) == 0) {
+            last = line.substr(2);
+            while (!last.empty() && (last.back() == '\r' || last.back() == ' '))
+                last.pop_back();
+        }
+    }
+    return last;
+}
+
 }  // namespace
 
 std::string day_directory(const std::string& data_dir, const std::string& station, int year) {
@@ -78,10 +95,10 @@ std::string sds_day_file_path(const std::string& data_dir, const std::string& ne
            padded_day(doy);
 }
 
-bool download_day_file(const std::string& base_url, const std::string& network,
-                       const std::string& station, const std::string& location,
-                       const std::string& channel, int year, int doy, const std::string& path,
-                       std::ostream& out) {
+Download_result download_day_file(const std::string& base_url, const std::string& network,
+                                  const std::string& station, const std::string& location,
+                                  const std::string& channel, int year, int doy,
+                                  const std::string& path, std::ostream& out) {
     // A name of this process's own beside the day file: two processes fetching the same day
     // never write to one file, and the day file appears only whole, by rename.
     remove_abandoned_downloads(path);
@@ -96,32 +113,56 @@ bool download_day_file(const std::string& base_url, const std::string& network,
     }
     if (fd < 0) {
         out << "cannot create file [" << part << "] : " << std::strerror(errno) << std::endl;
-        return false;
+        return Download_result::failed;
     }
     close(fd);
     const std::string log = part + ".log";
     const Outcome<Child_status> wget = run_download(
         download_command(base_url, network, station, location, channel, year, doy, part, log));
-    // A lost connection (wget's status 4) or an answer cut short is reported; an error page,
-    // an empty answer or "no data" is not.
+    // No data is an empty answer (204, or a few bytes) or a 404, which services give on request
+    // instead of a 204; every other ending is a failure and is reported: a later run may get the
+    // day.
     bool exists = false;
     Status whole = success();
-    if (wget.ok() && wget.value->exit_code == 4)
+    const char* ending = "failed";  // or "incomplete": an answer that was cut off
+    Download_result result = Download_result::failed;
+    const std::string answer = last_status_line(log);
+    std::string protocol;
+    int code = 0;
+    if (!wget.ok()) {
+        whole = failure(wget.error);
+    } else if (wget.value->exit_code == 4) {
         whole = failure("the connection failed or was lost (wget's status 4)");
-    else if (wget.ok() && wget.value->success() && usable(part, exists))
+        ending = "incomplete";
+    } else if (wget.value->exit_code == 8) {
+        if (std::istringstream(answer) >> protocol >> code && code == 404)
+            result = Download_result::no_data;
+        else
+            whole = failure("the data centre answered " +
+                            (answer.empty() ? std::string("with an error") : answer));
+    } else if (!wget.value->success()) {
+        whole = failure("wget ended with " + describe(*wget.value));
+    } else if (!usable(part, exists)) {
+        result = Download_result::no_data;
+    } else {
         whole = check_download_whole(part, log);
-    else
-        whole = failure("");
+        if (whole.ok())
+            result = Download_result::fetched;
+        ending = "incomplete";
+    }
     std::remove(log.c_str());
-    if (whole.ok() && std::rename(part.c_str(), path.c_str()) == 0)
-        return true;
+    if (result == Download_result::fetched) {
+        if (std::rename(part.c_str(), path.c_str()) == 0)
+            return result;
+        whole = failure(std::string("it could not be renamed into place: ") + std::strerror(errno));
+        ending = "failed";
+        result = Download_result::failed;
+    }
     std::remove(part.c_str());
-    if (!wget.ok())
-        out << wget.error << std::endl;
-    else if (!whole.error->empty())
-        out << "Download of " << path << " incomplete: " << *whole.error
+    if (result == Download_result::failed)
+        out << "Download of " << path << " " << ending << ": " << *whole.error
             << "; nothing kept, the next run asks again." << std::endl;
-    return false;
+    return result;
 }
 
 Day_file find_day_file(int year, int doy, const std::string& network, const std::string& station,
@@ -156,14 +197,19 @@ Day_file find_day_file(int year, int doy, const std::string& network, const std:
 
     out << "Downloading data." << std::endl;
     bool exists = false;
-    if (createPath(file.directory, out) == 0 &&  // createPath says why it failed
-        download_day_file(fdsn_base_url(), network, station, location, channel, year, doy,
-                          file.path, out) &&
-        usable(file.path, exists)) {
+    const Download_result result =
+        createPath(file.directory, out) != 0  // createPath says why it failed
+            ? Download_result::failed
+            : download_day_file(fdsn_base_url(), network, station, location, channel, year, doy,
+                                file.path, out);
+    if (result == Download_result::fetched && usable(file.path, exists)) {
         file.outcome = Day_file_outcome::read_downloaded;
         file.deletion_notice = control.keep_downloads == 0;
-    } else if (say_missing) {
-        report_missing(tried, "; downloading it failed");
+        return file;
     }
+    file.download_failed = result != Download_result::no_data;
+    if (say_missing)
+        report_missing(tried, file.download_failed ? "; downloading it failed"
+                                                   : "; the data centre has no data for it");
     return file;
 }

@@ -19,6 +19,17 @@ struct Day_file {
     std::string path;       // the file read: vemlo's day-file path, or the SDS one
     Day_file_outcome outcome = Day_file_outcome::not_found;
     bool deletion_notice = false;  // downloaded and keep_downloads is 0
+    // A download was tried and failed for another reason than the data centre having no data:
+    // the day's data may exist, and a later run may get it.
+    bool download_failed = false;
+};
+
+// How a download ended.
+enum class Download_result {
+    fetched,  // the day file is in place
+    no_data,  // the data centre has no data for the day: an empty answer (204 or 300 bytes or
+              // less) or a 404
+    failed,   // anything else: the connection, an error answer, an answer cut off or not miniSEED
 };
 
 // Size above which a day file is taken to hold data.
@@ -67,11 +78,12 @@ Outcome<Child_status> run_download(const std::vector<std::string>& argv);
 // records to the file's last byte. Anything else is removed; an answer that was cut off (or a
 // connection lost) is reported on out. Temporary files of earlier downloads of
 // path whose process on this host has gone are removed first. The directory of path must
-// exist. Returns true when path now holds the download; false leaves path as it was.
-bool download_day_file(const std::string& base_url, const std::string& network,
-                       const std::string& station, const std::string& location,
-                       const std::string& channel, int year, int doy, const std::string& path,
-                       std::ostream& out = std::cout);
+// exist. Returns fetched when path now holds the download; otherwise path is left as it was, and
+// a failure (not "no data") is reported on out.
+Download_result download_day_file(const std::string& base_url, const std::string& network,
+                                  const std::string& station, const std::string& location,
+                                  const std::string& channel, int year, int doy,
+                                  const std::string& path, std::ostream& out = std::cout);
 
 // Looks the day file up at vemlo's day-file path, then (for a location "--", written that way by
 // earlier versions) at that path with "--" in the name, then at its SDS path; the first usable
@@ -80,7 +92,7 @@ bool download_day_file(const std::string& base_url, const std::string& network,
 // other lines, on out. Never fails: a missing or unusable file, or a failed download, gives
 // not_found, with one line on standard error naming every path tried (unless say_missing is
 // false: a file that is only read when it is there); a failed download leaves no file behind,
-// so that a later call asks again.
+// so that a later call asks again, and sets download_failed.
 Day_file find_day_file(int year, int doy, const std::string& network, const std::string& station,
                        const std::string& location, const std::string& channel,
                        const Template_file& control, std::ostream& out = std::cout,

@@ -51,6 +51,7 @@ Decoded_day read_day(int year, int doy, const std::string& network, const std::s
     Decoded_day day;
     const Day_file file =
         find_day_file(year, doy, network, station, location, channel, control, out);
+    day.download_failed = file.download_failed;
     if (file.outcome == Day_file_outcome::not_found)
         return day;
     std::vector<Mseed_source> sources = {{file.path}};
@@ -61,6 +62,7 @@ Decoded_day read_day(int year, int doy, const std::string& network, const std::s
         // Without it the day ends at midnight, as it always did: nothing to say.
         const Day_file next_file = find_day_file(next.year, next.doy, network, station, location,
                                                  channel, control, out, false);
+        day.download_failed = next_file.download_failed;
         if (next_file.outcome != Day_file_outcome::not_found) {
             sources.push_back({next_file.path, (midnight + reach) * 1000000.0});
             day.next_day = true;

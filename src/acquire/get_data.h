@@ -22,6 +22,9 @@ struct Decoded_day {
     // The next day's file was found; its records up to the time asked for are among the
     // segments (joined to the day's last one where they continue it).
     bool next_day = false;
+    // Downloading the day's file, or the next day's, failed (see Day_file): data may be missing
+    // that a later run would have.
+    bool download_failed = false;
     std::vector<Day_segment> segments;  // first come first
 };
 

@@ -21,6 +21,7 @@
 #include "control/template_file.h"
 #include "scan/correlation_scan.h"
 #include "scan/memory_budget.h"
+#include "scan/results_file.h"
 
 namespace {
 
@@ -138,7 +139,12 @@ int main(int argc, char** argv) {
                       << std::endl;
             return 1;
         }
-        if (!templates_only) {
+        if (templates_only) {
+            if (Status fetched = downloads_complete(bank.failed_downloads); !fetched.ok()) {
+                std::cout << *fetched.error << std::endl;
+                return 1;
+            }
+        } else {
             const std::string record =
                 format_run_record(VEMLO_VERSION, record_path(filename), *text.value, control);
             Status done = start_results(control, record);

@@ -108,6 +108,7 @@ Template_bank create_templates(const Template_file& control, long long budget) {
                     read_day(control.pick_year[i], control.pick_day[i], control.network[i],
                              control.station[i], control.location[i], control.channel[i], control,
                              std::cout, reach[key]);
+                bank.failed_downloads += day.download_failed ? 1 : 0;
                 if (day.found && last_use[key] > i) {
                     if (kept.size() >= most_kept) {
                         kept.erase(kept_order.front());

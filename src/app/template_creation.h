@@ -13,7 +13,8 @@ std::vector<int32_t> compute_moveouts(const Template_file& control, float fs);
 // Computes the moveouts and fetches every template window as get_data would, printing the
 // creation and per-template lines. Each day file is read once while a quarter of budget (bytes)
 // holds the decoded days that later templates still need. Templates without data get the
-// not-found vector (and a "Data was not found for template" line); never fails otherwise.
+// not-found vector (and a "Data was not found for template" line), and day files whose download
+// failed are counted in the bank's failed_downloads; never fails otherwise.
 // Writes nothing into the results directory.
 Template_bank create_templates(const Template_file& control, long long budget);
 

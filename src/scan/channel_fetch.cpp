@@ -40,6 +40,8 @@ Day_channels fetch_channels(const Template_file& control, const Template_bank& b
                              window_reach(0.0f, sc.n + past_midnight, control.sample_rate));
                 fetch.said = said.str();
                 fetch.read = true;
+                if (decoded.download_failed)
+                    fetched.failed_downloads.insert(key);
                 if (decoded.found) {
                     channel.read = true;
                     const int length = decoded.next_day ? sc.n + past_midnight : sc.n;

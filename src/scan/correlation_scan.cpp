@@ -68,6 +68,7 @@ Status run_scan(const Template_file& control, const Template_bank& bank, long lo
         std::max(1LL, std::min<long long>(omp_get_max_threads(), 1 + spare / conditioning)));
     const long long base = scan_base_bytes(sc.n) + static_cast<long long>(group - 1) * conditioning;
     std::set<std::string> failed_files;
+    std::size_t failed_downloads = bank.failed_downloads;
     std::size_t next = 1;
     while (next <= n_events) {
         Batch batch = next_batch(control, bank, sc, extensions, plans, budget, base, next);
@@ -79,6 +80,7 @@ Status run_scan(const Template_file& control, const Template_bank& bank, long lo
             const Doy_time day = epoch_to_time(day_epoch);
             const Day_channels fetched =
                 fetch_channels(control, bank, sc, day, batch, extensions, plans, group);
+            failed_downloads += fetched.failed_downloads.size();
             for (std::size_t e = 0; e < batch.events.size(); ++e) {
                 stack_and_detect(control, bank, sc, day, e, batch, fetched, plans, progress);
             }
@@ -88,5 +90,5 @@ Status run_scan(const Template_file& control, const Template_bank& bank, long lo
             failed_files.insert(event.output.failed_files.begin(), event.output.failed_files.end());
         }
     }
-    return results_written(failed_files);
+    return both(results_written(failed_files), downloads_complete(failed_downloads));
 }

@@ -34,6 +34,8 @@ void add_block_to_stack(const float* values, const Day_spectra& day, long long f
 // holds at least one event. Each day's traces reach past midnight into the next day's file as
 // far as the templates need, so that every position of the day gets its stack value. The
 // console text and results files do not depend on the budget or on the number of threads.
-// Fails (see results_written) when any results file could not be opened or written completely;
-// the scan goes on to the end all the same. Throws std::bad_alloc when memory runs out.
+// Fails (see results_written) when any results file could not be opened or written completely,
+// and (see downloads_complete) when a day file of the templates (bank.failed_downloads) or of
+// the scan could not be downloaded; the scan goes on to the end all the same. Throws std::bad_alloc
+// when memory runs out.
 Status run_scan(const Template_file& control, const Template_bank& bank, long long budget);

@@ -35,7 +35,8 @@ struct Template_day {
 };
 
 struct Day_channels {
-    std::map<std::string, Channel_day> channels;                            // by channel key
+    std::map<std::string, Channel_day> channels;  // by channel key
+    std::set<std::string> failed_downloads;       // channel keys whose day file failed to download
     std::map<std::pair<std::size_t, std::size_t>, Template_day> templates;  // by {e, i}
 };
 

@@ -78,3 +78,17 @@ Status results_written(const std::set<std::string>& failed_files) {
     return failure("Error: detections are missing from results file(s) " + names +
                    ": they could not be opened or written completely");
 }
+
+Status downloads_complete(std::size_t failed_downloads) {
+    if (failed_downloads == 0)
+        return success();
+    return failure("Error: " + std::to_string(failed_downloads) +
+                   " day file(s) could not be downloaded (see the lines above); what they hold is "
+                   "missing from the results: run vemlo again to fetch them");
+}
+
+Status both(const Status& first, const Status& second) {
+    if (first.ok() || second.ok())
+        return first.ok() ? second : first;
+    return failure(*first.error + "\n" + *second.error);
+}

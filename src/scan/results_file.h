@@ -1,6 +1,7 @@
 // Appending an event-day's detections to the event's results file.
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <set>
 #include <string>
@@ -36,3 +37,11 @@ std::string format_result_lines(int year, int doy, float fs, const std::vector<i
 // "Error: detections are missing from results file(s) <names, comma-separated>: they could not be
 // opened or written completely".
 Status results_written(const std::set<std::string>& failed_files);
+
+// The outcome of a run's downloads: succeeds when failed_downloads is 0, otherwise fails with
+// "Error: <n> day file(s) could not be downloaded (see the lines above); what they hold is
+// missing from the results: run vemlo again to fetch them".
+Status downloads_complete(std::size_t failed_downloads);
+
+// One outcome of two: success when both succeeded, else the errors, one line each.
+Status both(const Status& first, const Status& second);

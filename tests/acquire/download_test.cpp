@@ -13,6 +13,7 @@
 #include "acquire/day_file.h"
 #include "acquire/get_data.h"
 #include "support/mseed_writer.h"
+#include "support/synthetic_archive.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -26,7 +27,9 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     std::vector<int32_t> counts(20000);
     for (size_t i = 0; i < counts.size(); ++i)
         counts[i] = int32_t((i * 7919) % 20011) - 10000;
-    write_mseed_int(day, Mseed_series(), counts);
+    Mseed_series series;
+    series.start_us = day_start_us(2012, 65);
+    write_mseed_int(day, series, counts);
     ASSERT_GT(read_file(day).size(), 2048u);
     const char* argv[] = {"python3", script.c_str(), port.c_str(), log.c_str(),
                           "120",     day.c_str(),    nullptr};
@@ -97,24 +100,29 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     EXPECT_EQ(find("DASH", "--").outcome, Day_file_outcome::read_downloaded);
     EXPECT_EQ(listing("DASH"), "DASH.XX..HHZ.2012.065\n");
 
-    // An empty answer, one of 300 bytes or an HTTP error leaves nothing behind, so the next
-    // call asks again; so does an answer cut off or not miniSEED, which is reported.
+    // No data (an empty answer, one of 300 bytes, a 404) and a failure (an error answer, one cut
+    // off or not miniSEED, which are reported) leave nothing behind, so the next call asks again;
+    // only a failure counts as one.
     for (const std::string failing :
-         {"EMPTY", "TINY", "FAIL", "CUT", "CHUNKED", "CLOSE", "NOTSEED"}) {
-        const bool reported = failing != "EMPTY" && failing != "TINY" && failing != "FAIL";
+         {"EMPTY", "TINY", "NODATA", "FAIL", "CUT", "CHUNKED", "CLOSE", "NOTSEED"}) {
+        const bool reported = failing != "EMPTY" && failing != "TINY" && failing != "NODATA";
         for (int call = 0; call < 2; ++call) {
             testing::internal::CaptureStderr();
-            EXPECT_EQ(find(failing, "00").outcome, Day_file_outcome::not_found) << failing;
+            const Day_file file = find(failing, "00");
+            EXPECT_EQ(file.outcome, Day_file_outcome::not_found) << failing;
+            EXPECT_EQ(file.download_failed, reported) << failing;
             const std::string notice = "Downloading data.\nDownload of " + control.data_dir +
-                                       failing + "/2012/" + failing +
-                                       ".XX.00.HHZ.2012.065 incomplete: ";
+                                       failing + "/2012/" + failing + ".XX.00.HHZ.2012.065 " +
+                                       (failing == "FAIL" ? "failed: the data centre answered "
+                                                            "HTTP/1.1 500 Internal Server Error"
+                                                          : "incomplete: ");
             EXPECT_EQ(out.rfind(reported ? notice : "Downloading data.\n", 0), 0u) << out;
             EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), reported ? 2 : 1) << out;
             const std::string missing =
                 "No usable day file at " +
                 day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65) + " or " +
                 sds_day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65) +
-                "; downloading it failed\n";
+                (reported ? "; downloading it failed\n" : "; the data centre has no data for it\n");
             const std::string err = testing::internal::GetCapturedStderr();  // libmseed's too
             EXPECT_EQ(err.substr(err.size() - std::min(err.size(), missing.size())), missing)
                 << failing;
@@ -151,6 +159,31 @@ TEST(Download, ThroughWgetFromTheStandIn) {
                                Day_file_outcome::read_downloaded})
         EXPECT_EQ(find("FLAKY", "00").outcome, outcome);
     EXPECT_EQ(listing("FLAKY"), "FLAKY.XX.00.HHZ.2012.065\n");
+
+    // A run that could not download a day file says so at its end and exits with 1 (vemlo-batch
+    // runs such a chunk again); days the service has no data for are no failure.
+    Control run;
+    run.archive = tmp.path + "/run archive/";
+    run.start = run.end = "2012 65 0";
+    run.length = "2";
+    run.band = "2 10";
+    run.rate = "100";
+    run.download = "1 1";
+    run.templates =
+        "quake\n2012 65 20 XX GOOD 00 HHZ 0\n2012 65 20 XX FAIL 00 HHZ 0\n"
+        "2012 65 20 XX NODATA 00 HHZ 0\n";
+    write_file(tmp.path + "/run.txt", control_text(run));
+    const Run_result failed = run_program({VEMLO_BINARY, "run.txt"}, tmp.path);
+    EXPECT_EQ(failed.status, 1) << failed.out;
+    EXPECT_NE(failed.out.find("\nError: 1 day file(s) could not be downloaded (see the lines "
+                              "above); what they hold is missing from the results: run vemlo "
+                              "again to fetch them\n"),
+              std::string::npos)
+        << failed.out;
+    EXPECT_NE(read_file(tmp.path + "/out/quake.txt").size(), 0u);  // GOOD's template was scanned
+    for (const char* station : {"GOOD", "FAIL", "NODATA"})
+        request(station, "00");
+    request("GOOD", "00", "2012-03-06");  // the scan's positions up to midnight reach into it
 
     control.download_missing = 0;  // nothing fetched, nothing printed
     testing::internal::CaptureStdout();

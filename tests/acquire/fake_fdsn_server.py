@@ -2,7 +2,7 @@
 # Stand-in FDSN data centre that wget reaches as its proxy. Args: PORT_FILE LOG_FILE LIFETIME
 # DAY_FILE. Writes its port, logs each decoded request URL, stops after LIFETIME seconds. Any
 # station gets DAY_FILE (a miniSEED day file), except: EMPTY an empty 204 reply, TINY 300 bytes,
-# FAIL a 500 error, FLAKY 503, then 204, then the day file; NOTSEED 1000 bytes that are not
+# NODATA a 404 (as services answer with nodata=404), FAIL a 500 error, FLAKY 503, then 204, then the day file; NOTSEED 1000 bytes that are not
 # miniSEED; answers cut off 100 bytes before the day file's end, the connection then closed:
 # CUT (fewer bytes than its Content-Length), CHUNKED (chunked, without the last chunk) and CLOSE
 # (no length: the end of the connection ends it); WHOLECHUNKED the whole day file, chunked.
@@ -11,6 +11,7 @@ import http.server, pathlib, re, sys, threading, urllib.parse
 PORT_FILE, LOG_FILE, LIFETIME, DAY_PATH = sys.argv[1:5]
 DAY = pathlib.Path(DAY_PATH).read_bytes()
 REPLIES = {"EMPTY": [(204, b"")], "TINY": [(200, b"x" * 300)], "FAIL": [(500, b"")],
+           "NODATA": [(404, b"")],
            "FLAKY": [(503, b"busy"), (204, b""), (200, DAY)], "NOTSEED": [(200, b"m" * 1000)]}
 served = {}  # requests answered so far, per station
 

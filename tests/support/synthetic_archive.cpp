@@ -52,7 +52,7 @@ std::string control_text(const Control& c) {
                                       {"archive", c.archive},
                                       {"reserved", ""},
                                       {"reserved", "0"},
-                                      {"download keep", "0 1"}})
+                                      {"download keep", c.download}})
         text += std::string(name) + "\n" + value + "\n\n";
     return text + "templates\n" + c.templates;
 }

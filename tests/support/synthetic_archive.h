@@ -27,7 +27,7 @@ void write_day_file(const std::string& archive, const std::string& station,
 struct Control {
     std::string label = "results", output = "out", start = "2013 45 0", end = "2013 45 0",
                 length = "10", band = "0.5 3", mad = "8", rate = "10", archive = "archive",
-                templates;
+                templates, download = "0 1";
 };
 std::string control_text(const Control& c);
 
