@@ -1,5 +1,5 @@
 // Late in a day at high rates the conditioned samples are where they belong: the same waveform
-// recorded early and late in the day gives the same window and the same correlation.
+// recorded early and late in the day gives the same window.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,29 +9,7 @@
 #include "acquire/get_data.h"
 #include "support/mseed_writer.h"
 
-namespace {
-
-// The normalized correlation coefficient of a with b (same length), in double.
-double coefficient(const float* a, const float* b, int m) {
-    double ma = 0.0, mb = 0.0;
-    for (int j = 0; j < m; ++j) {
-        ma += a[j];
-        mb += b[j];
-    }
-    ma /= m;
-    mb /= m;
-    double ab = 0.0, aa = 0.0, bb = 0.0;
-    for (int j = 0; j < m; ++j) {
-        ab += (a[j] - ma) * (b[j] - mb);
-        aa += (a[j] - ma) * (a[j] - ma);
-        bb += (b[j] - mb) * (b[j] - mb);
-    }
-    return ab / std::sqrt(aa * bb);
-}
-
-}  // namespace
-
-TEST(HighRate, IdenticalRepeatsEarlyAndLateInTheDayCorrelateAlike) {
+TEST(HighRate, IdenticalRepeatsEarlyAndLateInTheDayGiveTheSameWindow) {
     for (const int fs : {250, 1000}) {
         Template_file control;
         control.sample_rate = fs;
@@ -62,12 +40,8 @@ TEST(HighRate, IdenticalRepeatsEarlyAndLateInTheDayCorrelateAlike) {
                     .samples);
             ASSERT_EQ(windows.back().size(), static_cast<size_t>(60 * fs)) << fs;
         }
-        // A 5-second template around the wavelet, from the early window; its value against the
-        // late window at the same place is the early one's, 1.
-        const int m = 5 * fs, at = 29 * fs;
-        const double early = coefficient(&windows[0][at], &windows[0][at], m);
-        const double late = coefficient(&windows[0][at], &windows[1][at], m);
-        EXPECT_NEAR(late, early, 1e-3) << fs << " samples per second";
+        // Late samples are the early ones: no shift, no float rounding of the sample times that
+        // would change a correlation.
         double largest = 0.0, difference = 0.0;
         for (int i = 0; i < 60 * fs; ++i) {
             largest = std::max(largest, std::fabs(double(windows[0][i])));
