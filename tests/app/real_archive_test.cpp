@@ -2,19 +2,13 @@
 // last seconds of a day, and detections the 30-second thinning must tell apart to the sample.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <set>
-#include <sstream>
-
-#include "acquire/get_data.h"
-#include "control/template_file.h"
 #include "support/mseed_writer.h"
 #include "support/synthetic_archive.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-constexpr int fs = 10, n = fs * 86400, m = 100;  // 10-second templates
+constexpr int fs = 10;
 
 // The lines of event's results file in results, times in seconds after midnight of day doy of
 // 2013.
@@ -26,27 +20,12 @@ std::vector<std::array<double, 4>> day_lines(const std::string& results, const s
     return lines;
 }
 
-// The direct double-precision normalized correlation of a and b over their m samples from
-// a_first and b_first.
-double coefficient(const std::vector<float>& a, long a_first, const std::vector<float>& b,
-                   long b_first) {
-    double sa = 0, sb = 0;
-    for (int j = 0; j < m; ++j)
-        sa += a[a_first + j], sb += b[b_first + j];
-    double ab = 0, aa = 0, bb = 0;
-    for (int j = 0; j < m; ++j) {
-        const double x = a[a_first + j] - sa / m, y = b[b_first + j] - sb / m;
-        ab += x * y, aa += x * x, bb += y * y;
-    }
-    return ab / std::sqrt(aa * bb);
-}
-
 }  // namespace
 
-// A noise day with zero-filled gaps of 1 h, 10 min and 2 min on S1: the gaps stay exactly 0
-// after filtering, and neither a one-template event on S1 nor a three-station event finds
-// anything in them (before, the filter's ringing in the gaps gave detections up to 1.0). Two
-// noise draws.
+// A noise day with zero-filled gaps of 1 h, 10 min and 2 min on S1: neither a one-template event
+// on S1 nor a three-station event finds anything in them (before, the filter's ringing in the
+// gaps gave detections up to 1.0; that zero runs stay 0 and are no data the acquire tests check
+// to the sample). Two noise draws.
 TEST(RealArchive, ZeroFilledGapsGiveNoDetections) {
     const std::pair<int, int> gaps[] = {{20000, 23600}, {40000, 40600}, {60000, 60120}};
     for (const uint32_t seed : {1u, 4u}) {
@@ -72,45 +51,11 @@ TEST(RealArchive, ZeroFilledGapsGiveNoDetections) {
             EXPECT_NEAR(lines[0][0], seconds, 1e-3);
             EXPECT_GT(lines[0][1], 0.9999);
         }
-
-        // The day trace: what lies in the gaps (and the last sample before each, which has
-        // nothing to interpolate towards, and the day's last) is exactly 0 and not data.
-        Template_file control;
-        control.data_dir = dir.path + "/archive/";
-        control.sample_rate = fs;
-        control.freq_low = 0.5;
-        control.freq_high = 3;
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        const Conditioned_trace day =
-            condition_window(read_day(2013, 45, "XX", "S1", "00", "HHZ", control, std::cout), 2013,
-                             45, 0.0f, n, control, std::cout);
-        testing::internal::GetCapturedStdout();
-        testing::internal::GetCapturedStderr();
-        ASSERT_EQ(day.samples.size(), static_cast<size_t>(n));
-        std::vector<Sample_span> expected;
-        int from = 0;
-        for (const auto& [first, end] : gaps) {
-            expected.push_back({from, first * fs - 1});
-            from = end * fs;
-        }
-        expected.push_back({from, n - 1});
-        ASSERT_EQ(day.data.size(), expected.size());
-        int zeros = 0, next = 0;
-        for (size_t k = 0; k < expected.size(); ++k) {
-            EXPECT_EQ(day.data[k].first, expected[k].first) << k;
-            EXPECT_EQ(day.data[k].end, expected[k].end) << k;
-            for (int p = next; p < expected[k].first; ++p)
-                zeros += day.samples[p] == 0.0f;
-            next = expected[k].end;
-        }
-        EXPECT_EQ(zeros, (3600 + 600 + 120) * fs + 3);
     }
 }
 
 // An event at 86396 s, whose templates run past midnight, and one whose moveouts cross it: both
-// find themselves on the day they belong to, with the value a direct computation gives, whether
-// the scan period ends with that day or not.
+// find themselves on the day they belong to, whether the scan period ends with that day or not.
 TEST(RealArchive, EventsAtMidnightFindThemselves) {
     Temp_dir dir;
     const std::string stations[] = {"S1", "S2", "S3"};
@@ -148,34 +93,15 @@ TEST(RealArchive, EventsAtMidnightFindThemselves) {
         EXPECT_EQ(both.substr(0, alone.size()), alone) << event;
     }
 
-    std::istringstream text(control_text(c));
-    const Outcome<Template_file> parsed = parse_template_file(text);
-    ASSERT_TRUE(parsed.ok()) << parsed.error;
-    Template_file control = *parsed.value;
-    control.data_dir = dir.path + "/archive/";
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    std::vector<float> days[3], templates[6];
-    for (int s = 0; s < 3; ++s)  // day 45 and the first 30 s of day 46
-        days[s] = get_data(2013, 45, 0.0f, "XX", stations[s], "00", "HHZ", n + 30 * fs, control);
-    for (int i = 0; i < 6; ++i)
-        templates[i] =
-            get_data(control.pick_year[i], control.pick_day[i], float(control.pick_seconds[i]),
-                     "XX", stations[i % 3], "00", "HHZ", m, control);
-    testing::internal::GetCapturedStdout();
-    testing::internal::GetCapturedStderr();
-    for (const auto& [event, arrivals, first] :
-         {std::tuple{"late", late, 0}, std::tuple{"across", across, 3}}) {
+    // Each finds itself once with every template, at the first arrival and with the value of
+    // samples aligned across midnight (a day trace or template cut, or shifted by a sample,
+    // there would lose a template or the match).
+    for (const auto& [event, arrival] : {std::pair{"late", late[0]}, {"across", across[0]}}) {
         const auto lines = day_lines(dir.path + "/out45", event, 45);
         ASSERT_EQ(lines.size(), 1u) << event;
-        EXPECT_NEAR(lines[0][0], arrivals[0], 1e-3) << event;
+        EXPECT_NEAR(lines[0][0], arrival, 1e-3) << event;
         EXPECT_EQ(lines[0][3], 3) << event;
-        double direct = 0;
-        for (int s = 0; s < 3; ++s)
-            direct +=
-                coefficient(templates[first + s], 0, days[s], std::lround(arrivals[s] * fs)) / 3;
-        EXPECT_NEAR(lines[0][1], direct, 1e-4) << event;
-        EXPECT_GT(direct, 0.999) << event;
+        EXPECT_GT(lines[0][1], 0.999) << event;
     }
 }
 
