@@ -70,15 +70,17 @@ struct Archive {
 }  // namespace
 
 // Every window holds the asked number of samples, starting at start, at rates that divide 200
-// and at rates that do not, for templates shorter than a second too; its samples are those of a
-// fresh computation: the signal at the window's sample times (padding 0) band-passed with 200
-// samples of padding on each side that has room for it.
+// and at rates that do not, for templates shorter than a second too, late in the day at high
+// rates too; its samples are those of a fresh computation: the signal at the window's sample
+// times (padding 0) band-passed with 200 samples of padding on each side that has room for it.
 TEST(GetData, WindowsHoldTheAskedSamplesAtEveryRateAndBadFilesDoNotCrash) {
     const Archive minute(100, 175, 6000);   // the first minute, from 1.75 s
     const Archive day(8, -240, 8 * 86000);  // at 8/s every sample time is exact
     const Archive odd(16, 0, 16 * 300);     // 200 samples are 12.5 s
     const Archive fast(250, 0, 250 * 300);  // 200 samples are 0.8 s
     const Archive bad(100, 0, 6000, {3000, 3001, 3002, 3400});
+    // Late in the day, where float times step by 8 ms, at high rates.
+    const Archive late(250, 250 * 79990, 250 * 80070), later(1000, 1000 * 79990, 1000 * 80070);
     // Window, then the first sample it reads and whether a leading and a trailing pad are cut.
     const std::tuple<const Archive*, float, int, int64_t, bool, bool> cases[] = {
         {&minute, 10.0f, 500, 800, true, true},    // read 8.0 to 17.0 s
@@ -91,6 +93,8 @@ TEST(GetData, WindowsHoldTheAskedSamplesAtEveryRateAndBadFilesDoNotCrash) {
         {&fast, 100.0f, 2500, 24800, true, true},
         {&fast, 200.3f, 125, 50075 - 200, true, true},  // 0.5 s off the seconds grid
         {&bad, 30.0f, 500, 2800, true, true},           // non-finite samples are gaps
+        {&late, 80000.0f, 250 * 60, 250 * 80000 - 200, true, true},
+        {&later, 80000.0f, 1000 * 60, 1000 * 80000 - 200, true, true},
     };
     for (const auto& [archive, start, length, first, leading, trailing] : cases) {
         const int fs = archive->control.sample_rate;

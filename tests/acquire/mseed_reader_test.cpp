@@ -86,24 +86,17 @@ TEST(MseedReader, SegmentsAfterGapsRatesAndTheNextDaysRecords) {
         std::iota(v.begin(), v.end(), from);
         return v;
     };
-    const Mseed_series z{"XX", "ABC", "00", "HHZ", 100.0, midnight - 1000000, 256};
-    write_mseed_float(day, z, values(40, 0));  // 23:59:59.00 to 23:59:59.39
-    Mseed_series e = z;
-    e.channel = "HHE";
-    write_mseed_float(day, e, values(40, 5000));
-    Mseed_series slow = z;
-    slow.samprate = 50.0;
-    slow.start_us = midnight - 300000;
-    write_mseed_float(day, slow, values(5, 7000));
-    Mseed_series after_gap = z;
-    after_gap.start_us = midnight - 400000;  // 23:59:59.60 to 23:59:59.99
-    write_mseed_float(day, after_gap, values(40, 100));
+    auto put = [](const std::string& path, const char* channel, double rate, int64_t start_us,
+                  const std::vector<float>& samples) {
+        write_mseed_float(path, {"XX", "ABC", "00", channel, rate, start_us, 256}, samples);
+    };
+    put(day, "HHZ", 100, midnight - 1000000, values(40, 0));  // 23:59:59.00 to 23:59:59.39
+    put(day, "HHE", 100, midnight - 1000000, values(40, 5000));
+    put(day, "HHZ", 50, midnight - 300000, values(5, 7000));
+    put(day, "HHZ", 100, midnight - 400000, values(40, 100));  // 23:59:59.60 to 23:59:59.99
     // The next day: records from 0.00 and 0.50 s, then from 1.00 and 1.50 s.
-    Mseed_series next_z = z;
-    next_z.start_us = midnight;
-    write_mseed_float(next, next_z, values(100, 140));
-    next_z.start_us = midnight + 1000000;
-    write_mseed_float(next, next_z, values(100, 240));
+    put(next, "HHZ", 100, midnight, values(100, 140));
+    put(next, "HHZ", 100, midnight + 1000000, values(100, 240));
 
     std::string err;
     const std::vector<Mseed_segment> segments = read({{day}, {next, midnight + 600000.0}}, err);

@@ -184,6 +184,15 @@ TEST(BatchChunk, KillingTheBatchStopsEveryChunk) {
         const std::string stat = read_file("/proc/" + pid + "/stat");
         return !stat.empty() && stat.find(") Z") == std::string::npos;
     };
+    // Whether done() holds within the given seconds.
+    auto within = [](double seconds, auto done) {
+        for (int i = 0; i < seconds * 20; ++i) {
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    };
     for (const int number : {SIGHUP, SIGTERM, SIGINT}) {
         std::filesystem::remove_all(pids);
         std::filesystem::create_directories(pids);
@@ -198,29 +207,22 @@ TEST(BatchChunk, KillingTheBatchStopsEveryChunk) {
                   0);
         posix_spawn_file_actions_destroy(&actions);
         std::vector<std::string> chunks;
-        for (int i = 0; i < 600 && chunks.size() < 2; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(within(30, [&] {
             chunks.clear();
             for (const auto& entry : std::filesystem::directory_iterator(pids))
                 chunks.push_back(entry.path().filename().string());
-        }
-        ASSERT_EQ(chunks.size(), 2u) << "the chunks did not start";
+            return chunks.size() == 2;
+        })) << "the chunks did not start";
         kill(pid, number);
         // The chunks sleep for two minutes: the batch must end long before.
         int status = 0;
-        pid_t ended = 0;
-        for (int i = 0; i < 300 && ended == 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            ended = waitpid(pid, &status, WNOHANG);
-        }
-        if (ended == 0) {
+        if (!within(30, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) {
             ADD_FAILURE() << "vemlo-batch went on for 30 s after signal " << number;
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
         }
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << number;
-        for (int i = 0; i < 100 && (alive(chunks[0]) || alive(chunks[1])); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        within(5, [&] { return !alive(chunks[0]) && !alive(chunks[1]); });
         for (const std::string& chunk : chunks) {
             EXPECT_FALSE(alive(chunk)) << "a chunk outlived vemlo-batch after signal " << number;
             if (alive(chunk))

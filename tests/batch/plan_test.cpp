@@ -80,27 +80,13 @@ TEST(BatchOptions, WrongCommandLinesAndSbatchOptionsTheBatchSetsAreRefused) {
     EXPECT_EQ(merge_dependency("12", ""), "afterok:12");
     // A value that looks like a refused option is a value.
     EXPECT_TRUE(sbatch("-J -o --comment=-a").ok());
-    for (const char* refused : {"--array=1-3",
-                                "--array 1-3",
-                                "--arr=2",
-                                "-a 1-3",
-                                "-a1-3",
-                                "--output=x",
-                                "--out x",
-                                "-o x",
-                                "-ox",
-                                "-vo x",
-                                "--error=x",
-                                "-e x",
-                                "--wait",
-                                "-W",
-                                "-vW",
-                                "--chdir=/",
-                                "-D /",
-                                "--chdir /",
-                                "--dependency=afterok:1?afterok:2",
-                                "-d",
-                                "--dependency="}) {
+    const char* const refused_args[] = {
+        "--array=1-3",     "--array 1-3", "--arr=2",   "-a 1-3", "-a1-3",
+        "--output=x",      "--out x",     "-o x",      "-ox",    "-vo x",
+        "--error=x",       "-e x",        "--wait",    "-W",     "-vW",
+        "--chdir=/",       "-D /",        "--chdir /", "-d",     "--dependency=",
+        "--dependency=a?b"};
+    for (const char* refused : refused_args) {
         const Outcome<Sbatch_args> result = sbatch(refused);
         EXPECT_FALSE(result.ok()) << refused;
         EXPECT_EQ(result.error.rfind("Error: ", 0), 0u) << refused;

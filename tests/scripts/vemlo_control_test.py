@@ -42,18 +42,11 @@ class Catalogues(unittest.TestCase):
         # and a5 (Pg); an empty location is "--"; two events at the same tenth of a second get
         # names that keep them apart; an event without origin is named after its publicID.
         self.assertEqual(templates(result.stdout), [
-            "2013-09-01T04-11-15.7",
-            "2013 244 15080.10 XX AAA 00 HHZ 0",
-            "2013 244 15081.50 XX CCC -- HHZ 0",
-            "2013 244 15082.00 XX DDD 10 EHZ 0",
-            "",
-            "2013-09-01T04-11-15.7_2",
-            "2013 244 15080.40 XX AAA 00 HHZ 0",
-            "2013 244 15081.20 XX BBB 00 HHZ 0",
-            "",
-            "2013c",
-            "2013 245 86399.95 XX AAA 00 HHZ 0",
-            ""])
+            "2013-09-01T04-11-15.7", "2013 244 15080.10 XX AAA 00 HHZ 0",
+            "2013 244 15081.50 XX CCC -- HHZ 0", "2013 244 15082.00 XX DDD 10 EHZ 0", "",
+            "2013-09-01T04-11-15.7_2", "2013 244 15080.40 XX AAA 00 HHZ 0",
+            "2013 244 15081.20 XX BBB 00 HHZ 0", "",
+            "2013c", "2013 245 86399.95 XX AAA 00 HHZ 0", ""])
         lines = result.stdout.split("\n")
         self.assertEqual(lines[4], "2013 244 0")  # the days the catalogue spans
         self.assertEqual(lines[7], "2013 245 0")
@@ -88,15 +81,10 @@ class Catalogues(unittest.TestCase):
             "out/", "2013 243 0", "2013 245 0", "10.5", "0.5 4", "8.5", "40",
             "/data/sds archive", "1 1"])
         self.assertEqual(templates(text), [
-            "2013-09-01T04-11-15.7",
-            "2013 244 15080.00 XX AAA 00 HHZ 0",
-            "2013 244 15080.90 XX BBB -- HHZ 0",
-            "2013 244 15081.40 XX CCC -- HHZ 0",
-            "",
-            "2013-09-01T04-11-15.7_2",
-            "2013 244 15080.30 XX AAA 00 HHZ 0",
-            "2013 244 15081.10 XX BBB 00 HHZ 0",
-            ""])
+            "2013-09-01T04-11-15.7", "2013 244 15080.00 XX AAA 00 HHZ 0",
+            "2013 244 15080.90 XX BBB -- HHZ 0", "2013 244 15081.40 XX CCC -- HHZ 0", "",
+            "2013-09-01T04-11-15.7_2", "2013 244 15080.30 XX AAA 00 HHZ 0",
+            "2013 244 15081.10 XX BBB 00 HHZ 0", ""])
         self.assertIn("pick smi:org.example/pick/a5 (XX.DDD.10.EHZ at 2013-09-01T04:11:22Z): "
                       "after the 3 earliest picks of its event", result.stderr)
         self.assertIn("event 2013c (smi:org.example/event/2013c): picks on 1 station(s), "
@@ -131,13 +119,9 @@ class Catalogues(unittest.TestCase):
             result = run("--csv", path, "--prepick", "0.5")
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertEqual(templates(result.stdout), [
-                "quake_1",
-                "2013 44 86399.75 XX DEF 00 HHZ 0",  # moved to the day before
-                "2013 45 0.75 XX ABC -- HHZ 0",
-                "",
-                "quake_2",
-                "2013 46 43200.50 XX DEF 00 HHZ 0",
-                ""])
+                "quake_1", "2013 44 86399.75 XX DEF 00 HHZ 0",  # moved to the day before
+                "2013 45 0.75 XX ABC -- HHZ 0", "",
+                "quake_2", "2013 46 43200.50 XX DEF 00 HHZ 0", ""])
             self.assertIn("column(s) weight not used", result.stderr)
             self.assertIn("picks.csv line 3 (XX.ABC.--.HHZ at 2013-02-14T00:00:03Z): phase S "
                           "not selected", result.stderr)

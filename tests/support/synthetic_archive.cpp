@@ -41,19 +41,15 @@ void write_day_file(const std::string& archive, const std::string& station,
 }
 
 std::string control_text(const Control& c) {
+    // Each value under a line naming it, then a blank line: values on lines 5, 8, ..., 35.
+    const std::string names[] = {"start",        "end",      "length",       "band",
+                                 "mad multiple", "rate",     "reserved",     "archive",
+                                 "reserved",     "reserved", "download keep"};
+    const std::string values[] = {c.start, c.end,     c.length, c.band, c.mad,     c.rate,
+                                  "0",     c.archive, "",       "0",    c.download};
     std::string text = c.label + "\n" + c.output + "\n\n";
-    for (const auto& [name, value] : {std::pair<const char*, std::string>{"start", c.start},
-                                      {"end", c.end},
-                                      {"length", c.length},
-                                      {"band", c.band},
-                                      {"mad multiple", c.mad},
-                                      {"rate", c.rate},
-                                      {"reserved", "0"},
-                                      {"archive", c.archive},
-                                      {"reserved", ""},
-                                      {"reserved", "0"},
-                                      {"download keep", c.download}})
-        text += std::string(name) + "\n" + value + "\n\n";
+    for (int k = 0; k < 11; ++k)
+        text += names[k] + "\n" + values[k] + "\n\n";
     return text + "templates\n" + c.templates;
 }
 
