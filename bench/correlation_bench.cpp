@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "scan/correlation_scan.h"
+#include "scan/detection.h"
 #include "scan/mad.h"
 
 namespace {
@@ -89,6 +90,15 @@ void BM_MadOfDayStack(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<long long>(stack.size()));
 }
 
+// Candidates of a day stack of noise over a threshold that 1% of its positions pass.
+void BM_FindCandidates(benchmark::State& state) {
+    const std::vector<float> stack = lcg_noise(day_samples - template_samples + 1, 2);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(find_candidates(stack, 0.49f).data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<long long>(stack.size()));
+}
+
 }  // namespace
 
 BENCHMARK(BM_CorrelateDay)->Unit(benchmark::kMillisecond);
@@ -96,3 +106,4 @@ BENCHMARK(BM_ImageLibraryCorrelateDay)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DaySpectra)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TemplateOnSharedSpectra)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MadOfDayStack)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindCandidates)->Unit(benchmark::kMillisecond);
