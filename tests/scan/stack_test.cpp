@@ -154,7 +154,7 @@ TEST(Stack, EventDayStackHasTheBitsOfBlockByBlockCorrelationAndPlainStacking) {
         templates.push_back(make_template_spectrum(plan, day.data() + at));
     templates.push_back(make_template_spectrum(plan, std::vector<float>(m, 2.0f).data()));
     std::vector<Correlation_job> jobs;
-    const int moveouts[] = {0, 125, 1023, 7};
+    const int moveouts[] = {125, 0, 1023, 7};  // the first not on a block boundary
     for (std::size_t k = 0; k < templates.size(); ++k)
         jobs.push_back({&plan, &spectra, &templates[k], moveouts[k]});
 
