@@ -62,9 +62,10 @@ namespace {
 // compiler's order of the operands.
 std::vector<std::uint32_t> bit_patterns(const float* x, std::size_t n) {
     std::vector<std::uint32_t> b(n);
-    std::memcpy(b.data(), x, n * sizeof(float));
-    for (std::size_t k = 0; k < n; ++k)
+    for (std::size_t k = 0; k < n; ++k) {
+        std::memcpy(&b[k], &x[k], sizeof(float));
         b[k] = std::isnan(x[k]) ? 0x7FC00000u : b[k];
+    }
     return b;
 }
 
