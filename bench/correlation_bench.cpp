@@ -5,10 +5,12 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "scan/correlation_scan.h"
+#include "scan/detection.h"
 #include "scan/mad.h"
 
 namespace {
@@ -81,10 +83,69 @@ void BM_TemplateOnSharedSpectra(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * day_samples);
 }
 
+// One template's day added into an event-day stack, block by block (one thread): the values
+// written out and then added in separate passes, as the scan did before, or the vector pass
+// that bounds each transform numerator and adds it in place.
+void template_into_stack(benchmark::State& state, bool fused) {
+    const std::vector<float> day = lcg_noise(day_samples, 1);
+    const Correlation_plan plan = make_correlation_plan(template_samples);
+    const int l = day_samples - template_samples + 1;
+    const Day_spectra spectra = make_day_spectra(plan, day, l, l);
+    const Template_spectrum t = make_template_spectrum(plan, day.data() + 4000000);
+    Correlation_workspace work = make_workspace(plan);
+    std::vector<float> values(static_cast<std::size_t>(plan.step)), stack(l, 0.0f);
+    std::vector<int> count(l, 0);
+    for (auto _ : state) {
+        for (int b = 0; b < spectra.blocks; ++b) {
+            const long long first = static_cast<long long>(b) * plan.step;
+            if (fused) {
+                add_correlated_block(plan, spectra, t, b, first, first + plan.step, 0, work, stack,
+                                     count);
+            } else {
+                const int n = correlate_block(plan, spectra, t, b, work, values.data());
+                add_block_to_stack(values.data(), spectra, first, n, 0, stack, count);
+            }
+        }
+        benchmark::DoNotOptimize(stack.data());
+    }
+    state.SetItemsProcessed(state.iterations() * day_samples);
+}
+
+void BM_TemplateIntoStackSeparatePasses(benchmark::State& state) {
+    template_into_stack(state, false);
+}
+
+void BM_TemplateIntoStackFused(benchmark::State& state) {
+    template_into_stack(state, true);
+}
+
 void BM_MadOfDayStack(benchmark::State& state) {
     const std::vector<float> stack = lcg_noise(day_samples - template_samples + 1, 2);
     for (auto _ : state) {
         benchmark::DoNotOptimize(mad(stack));
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<long long>(stack.size()));
+}
+
+// The MAD of a real correlation (noise with a template cut from it, with NaN at the last
+// template length of positions, as unreached positions of a stack hold): smooth, so neighbours
+// often share a histogram bin.
+void BM_MadOfCorrelation(benchmark::State& state) {
+    const std::vector<float> day = lcg_noise(day_samples, 1);
+    const std::vector<float> templ(day.begin() + 4000000, day.begin() + 4000000 + template_samples);
+    std::vector<float> stack = correlate(day, templ, template_samples, day_samples);
+    stack.resize(stack.size() + template_samples - 1, NAN);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(mad(stack));
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<long long>(stack.size()));
+}
+
+// Candidates of a day stack of noise over a threshold that 1% of its positions pass.
+void BM_FindCandidates(benchmark::State& state) {
+    const std::vector<float> stack = lcg_noise(day_samples - template_samples + 1, 2);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(find_candidates(stack, 0.49f).data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<long long>(stack.size()));
 }
@@ -95,4 +156,8 @@ BENCHMARK(BM_CorrelateDay)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ImageLibraryCorrelateDay)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DaySpectra)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TemplateOnSharedSpectra)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TemplateIntoStackSeparatePasses)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TemplateIntoStackFused)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MadOfDayStack)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MadOfCorrelation)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindCandidates)->Unit(benchmark::kMillisecond);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole-program workload: writes the example generator's archive (three stations, two days at
 # 100 samples per second) once, then runs vemlo on a control file of 10-second templates and
-# prints the wall-clock seconds per template-day and the peak resident memory.
+# prints the wall-clock seconds per template-day, the CPU seconds (user + system) and the peak
+# resident memory.
 #
 #   bench/workload.sh [events] [days] [vemlo-binary]
 #
@@ -44,9 +45,10 @@ done
 } >"$work/control.txt"
 
 cd "$work"
-/usr/bin/time -f '%e %M' -o time.txt "$vemlo" control.txt >console.txt 2>stderr.txt
-read -r seconds kb <time.txt
+/usr/bin/time -f '%e %M %U %S' -o time.txt "$vemlo" control.txt >console.txt 2>stderr.txt
+read -r seconds kb user sys <time.txt
 template_days=$((events * 3 * days))
-awk -v s="$seconds" -v kb="$kb" -v td="$template_days" -v e="$events" -v d="$days" 'BEGIN {
-    printf "%d events x 3 stations x %d day(s) = %d template-days: %.2f s, %.3f s per template-day, peak %.0f MB\n",
-           e, d, td, s, s / td, kb / 1024 }'
+awk -v s="$seconds" -v kb="$kb" -v td="$template_days" -v e="$events" -v d="$days" \
+    -v cpu="$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" 'BEGIN {
+    printf "%d events x 3 stations x %d day(s) = %d template-days: %.2f s, %.3f s per template-day, %.2f s of CPU, peak %.0f MB\n",
+           e, d, td, s, s / td, cpu, kb / 1024 }'

@@ -29,6 +29,15 @@ void add_to_stack(const std::vector<float>& correlation, const std::vector<float
 void add_block_to_stack(const float* values, const Day_spectra& day, long long first, int count,
                         int s, std::vector<float>& stack, std::vector<int>& stack_count);
 
+// Correlates block b of day with templ and adds the values of day positions [from, to) of the
+// block as add_block_to_stack does, with the same bits as correlate_block followed by it; the
+// range is held to the block, the day's positions, the stack and positions from s on. Safe to
+// call from several threads with separate workspaces and stack positions.
+void add_correlated_block(const Correlation_plan& plan, const Day_spectra& day,
+                          const Template_spectrum& templ, int b, long long from, long long to,
+                          int s, Correlation_workspace& work, std::vector<float>& stack,
+                          std::vector<int>& stack_count);
+
 // The whole scan: banner, events, days, templates, detection and results, on standard output,
 // in batches of events whose day data fit in budget bytes (see scan/memory_budget.h); a batch
 // holds at least one event. Each day's traces reach past midnight into the next day's file as

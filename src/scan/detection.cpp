@@ -5,10 +5,15 @@
 std::vector<int> find_candidates(const std::vector<float>& stack, float threshold) {
     std::vector<int> candidates;
     const int l = static_cast<int>(stack.size());
+    const float* x = stack.data();
+    // Nearly every position is below the threshold: that test comes first, on its own, so the
+    // loop runs without taken branches; the neighbours are looked at only past it. NaN fails
+    // every comparison, so unreached positions never qualify.
     for (int c = 1; c + 1 < l; ++c) {
-        // NaN fails every comparison, so unreached positions never qualify.
-        if (stack[c] >= stack[c - 1] && stack[c] >= stack[c + 1] && stack[c] >= threshold) {
-            candidates.push_back(c);
+        if (x[c] >= threshold) {
+            if (x[c] >= x[c - 1] && x[c] >= x[c + 1]) {
+                candidates.push_back(c);
+            }
         }
     }
     return candidates;

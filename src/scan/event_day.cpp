@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "scan/block_kernels.h"
 #include "scan/correlation_scan.h"
 #include "scan/detection.h"
 #include "scan/event_output.h"
@@ -13,27 +14,32 @@
 
 // The stack is cut into chunks of positions shared out to the threads; within a chunk the jobs
 // are added one after another, so every position sums its templates in template order whatever
-// the threads. A job computes the blocks its shifted chunk overlaps (a few more than a pass over
-// the day, no wait between templates).
+// the threads. A job computes the blocks its shifted chunk overlaps: a block across a chunk
+// boundary is computed for both chunks, so the boundaries fall on block boundaries of the first
+// job (whole blocks per chunk), which then computes each of its blocks once.
 void stack_event_day(const std::vector<Correlation_job>& jobs, std::vector<float>& stack,
                      std::vector<int>& stack_count) {
     const long long l = static_cast<long long>(std::min(stack.size(), stack_count.size()));
-    const long long chunk = 1 << 18;
-    const long long chunks = (l + chunk - 1) / chunk;
+    long long chunk = 1 << 18, offset = 0;
+    if (!jobs.empty() && jobs.front().s >= 0) {
+        const long long step = jobs.front().plan->step;
+        chunk = std::max(1LL, chunk / step) * step;
+        offset = (step - jobs.front().s % step) % step;  // offset + s is a block boundary
+    }
+    // Chunk c holds positions [edge(c), edge(c + 1)).
+    const auto edge = [&](long long c) { return c == 0 ? 0 : std::min(l, offset + c * chunk); };
+    const long long chunks = l <= 0 ? 0 : l <= offset ? 1 : (l - offset + chunk - 1) / chunk;
     bool out_of_memory = false;  // an exception must not leave the parallel region
 #pragma omp parallel
     {
-        std::map<const Correlation_plan*, std::pair<Correlation_workspace, std::vector<float>>>
-            scratch;
+        std::map<const Correlation_plan*, Correlation_workspace> scratch;
 #pragma omp for schedule(dynamic, 1)
         for (long long c = 0; c < chunks; ++c) {
-            const long long q0 = c * chunk, q1 = std::min(l, q0 + chunk);
+            const long long q0 = edge(c), q1 = edge(c + 1);
             try {
                 for (const Correlation_job& job : jobs) {
                     if (scratch.count(job.plan) == 0) {
-                        scratch.emplace(job.plan,
-                                        std::make_pair(make_workspace(*job.plan),
-                                                       std::vector<float>(job.plan->step)));
+                        scratch.emplace(job.plan, make_workspace(*job.plan));
                     }
                 }
             } catch (const std::bad_alloc&) {
@@ -49,23 +55,15 @@ void stack_event_day(const std::vector<Correlation_job>& jobs, std::vector<float
                 if (job.s < 0 || a >= b) {
                     continue;
                 }
-                const auto found = scratch.find(job.plan);
-                Correlation_workspace& work = found->second.first;
-                std::vector<float>& values = found->second.second;
+                Correlation_workspace& work = scratch.find(job.plan)->second;
                 for (long long block = a / step; block * step < b; ++block) {
-                    const long long first = block * step;
-                    const int count = correlate_block(*job.plan, *job.day, *job.spectrum,
-                                                      static_cast<int>(block), work, values.data());
-                    const long long from = std::max(a, first);
-                    const long long to = std::min(b, first + count);
-                    add_block_to_stack(values.data() + (from - first), *job.day, from,
-                                       static_cast<int>(to - from), job.s, stack, stack_count);
+                    add_correlated_block(*job.plan, *job.day, *job.spectrum,
+                                         static_cast<int>(block), a, b, job.s, work, stack,
+                                         stack_count);
                 }
             }
             // Positions nothing reached become 0/0 = NaN, which detection never picks.
-            for (long long p = q0; p < q1; ++p) {
-                stack[p] = stack[p] / static_cast<float>(stack_count[p]);
-            }
+            divide_by_counts(stack.data() + q0, stack_count.data() + q0, q1 - q0);
         }
     }
     if (out_of_memory) {

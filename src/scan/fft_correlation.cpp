@@ -6,6 +6,8 @@
 #include <new>
 #include <utility>
 
+#include "scan/block_kernels.h"
+
 namespace {
 
 // A window or template is flat when its variance is within this share of its mean square.
@@ -318,6 +320,23 @@ Correlation_workspace make_workspace(const Correlation_plan& plan) {
     return {complex_buffer(plan.stride), real_buffer(static_cast<std::size_t>(plan.nfft))};
 }
 
+void block_numerators(const Correlation_plan& plan, const Day_spectra& day,
+                      const Template_spectrum& templ, int b, Correlation_workspace& work) {
+    // Day times the conjugate template: correlation, not convolution.
+    conjugate_product(day.spectra.get() + static_cast<std::size_t>(b) * plan.stride,
+                      templ.spectrum.get(), work.product.get(), plan.nfft / 2 + 1);
+    fftwf_execute_dft_c2r(plan.inverse, work.product.get(), work.real.get());
+}
+
+float exact_value(const Correlation_plan& plan, const Day_spectra& day,
+                  const Template_spectrum& templ, int b, int q) {
+    const Exact_windows& exact = day.exact[static_cast<std::size_t>(b)];
+    const float* x = exact.samples.data() + (q - exact.from);
+    const float inv_norm = day.inv_norm[static_cast<std::size_t>(b) * plan.step + q];
+    const double r = dot(templ.centred.data(), x, plan.m) * std::fabs(inv_norm);
+    return static_cast<float>(std::clamp(r, -1.0, 1.0));
+}
+
 int correlate_block(const Correlation_plan& plan, const Day_spectra& day,
                     const Template_spectrum& templ, int b, Correlation_workspace& work,
                     float* out) {
@@ -330,29 +349,15 @@ int correlate_block(const Correlation_plan& plan, const Day_spectra& day,
         std::fill(out, out + count, 0.0f);
         return count;
     }
-    const fftwf_complex* d = day.spectra.get() + static_cast<std::size_t>(b) * plan.stride;
-    const fftwf_complex* t = templ.spectrum.get();
-    fftwf_complex* product = work.product.get();
-    const int bins = plan.nfft / 2 + 1;
-    for (int k = 0; k < bins; ++k) {
-        // Day times the conjugate template: correlation, not convolution.
-        product[k][0] = d[k][0] * t[k][0] + d[k][1] * t[k][1];
-        product[k][1] = d[k][1] * t[k][0] - d[k][0] * t[k][1];
-    }
-    fftwf_execute_dft_c2r(plan.inverse, product, work.real.get());
+    block_numerators(plan, day, templ, b, work);
     const float* numerator = work.real.get();
     const float* inv_norm = day.inv_norm.get() + first;
     for (int q = 0; q < count; ++q) {
-        const float r = numerator[q] * std::fabs(inv_norm[q]);
-        const float size = std::fabs(r);
-        out[q] = size < 1.0f ? r : size < 1.125f ? (r > 0.0f ? 1.0f : -1.0f) : 0.0f;
+        out[q] = bounded_value(numerator[q], inv_norm[q]);
     }
-    const Exact_windows& exact = day.exact[static_cast<std::size_t>(b)];
-    for (const auto& [from, end] : exact.runs) {
+    for (const auto& [from, end] : day.exact[static_cast<std::size_t>(b)].runs) {
         for (int q = from; q < end; ++q) {
-            const float* x = exact.samples.data() + (q - exact.from);
-            const double r = dot(templ.centred.data(), x, plan.m) * std::fabs(inv_norm[q]);
-            out[q] = static_cast<float>(std::clamp(r, -1.0, 1.0));
+            out[q] = exact_value(plan, day, templ, b, q);
         }
     }
     return count;

@@ -119,6 +119,18 @@ struct Correlation_workspace {
 };
 Correlation_workspace make_workspace(const Correlation_plan& plan);
 
+// Writes into work.real the transform numerators of block b's positions: the inverse transform
+// of the block's spectrum times the conjugate of the template's (not flat). Each becomes a value
+// by bounded_value (scan/block_kernels.h) with the position's inverse norm, except at the
+// block's exact windows. Safe to call from several threads with separate workspaces.
+void block_numerators(const Correlation_plan& plan, const Day_spectra& day,
+                      const Template_spectrum& templ, int b, Correlation_workspace& work);
+
+// The value at position q of block b (not a flat template), computed directly in double; q must
+// lie in one of the block's exact runs.
+float exact_value(const Correlation_plan& plan, const Day_spectra& day,
+                  const Template_spectrum& templ, int b, int q);
+
 // Writes the values of block b (positions b·step up to the block's end or `positions`) to out,
 // which takes step floats: by FFT, and directly in double for the block's exact windows. Returns
 // the number written. Safe to call from several threads with separate workspaces.

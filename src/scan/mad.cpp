@@ -1,12 +1,13 @@
 #include "scan/mad.h"
 
-#include <array>
+#include <omp.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-
-#include <omp.h>
+#include <vector>
 
 namespace {
 
@@ -16,7 +17,9 @@ namespace {
 uint32_t key_of(float x) {
     uint32_t bits;
     std::memcpy(&bits, &x, sizeof bits);
-    return (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
+    // Without a branch, which values of either sign would mispredict half of the time.
+    const uint32_t negative = 0u - (bits >> 31);
+    return bits ^ (negative | 0x80000000u);
 }
 
 float float_of(uint32_t key) {
@@ -26,99 +29,137 @@ float float_of(uint32_t key) {
     return x;
 }
 
-constexpr int top_shift = 21;  // the first pass sorts on the upper 11 bits
-using Histogram = std::array<std::size_t, 2048>;
+using Floats = float __attribute__((vector_size(16)));
+using Ints = int32_t __attribute__((vector_size(16)));
 
-// The bucket holding rank r of a histogram; r becomes the rank within it.
-uint32_t bucket_of(const Histogram& count, std::size_t& r) {
-    uint32_t b = 0;
-    for (; r >= count[b]; ++b) {
-        r -= count[b];
-    }
-    return b;
+// Upper halves of the keys of four values, as key_of(x) >> 16 << 16 (on the same bits).
+Ints upper_keys(Floats x) {
+    const Ints bits = reinterpret_cast<Ints>(x);
+    return (bits ^ ((bits >> 31) | INT32_MIN)) & static_cast<int32_t>(0xFFFF0000u);
 }
 
-// The key of rank r among keys whose upper 11 bits are all `high`, by the next 11 and then the
-// last 10 bits.
-uint32_t refine(std::vector<uint32_t>& keys, uint32_t high, std::size_t r) {
-    uint32_t prefix = high << top_shift;
-    for (const int shift : {10, 0}) {
-        const uint32_t mask = shift == 10 ? 0x7FFu : 0x3FFu;
-        Histogram count{};
-        for (uint32_t k : keys) {
-            ++count[(k >> shift) & mask];
-        }
-        const uint32_t b = bucket_of(count, r);
-        prefix |= b << shift;
-        std::size_t kept = 0;
-        for (uint32_t k : keys) {
-            if (((k >> shift) & mask) == b) {
-                keys[kept++] = k;
-            }
-        }
-        keys.resize(kept);
-    }
-    return prefix;
-}
+// The values whose keys are selected among: the numbers themselves, or their distances from the
+// median; in lanes with the same operations.
+struct Same {
+    float operator()(float x) const { return x; }
+    Floats operator()(Floats x) const { return x; }
+};
 
-// The key of rank r among the keys of the numbers key_of(value(x)) for the x of v that are
-// numbers, without a copy of v: a counting pass on the upper bits (per thread, counts summed),
-// then the keys of the one bucket that holds rank r are gathered and refined. The counts and the
-// gathered set do not depend on the threads, nor therefore does the result.
+struct Distance {
+    float median;
+    float operator()(float x) const { return std::fabs(x - median); }
+    Floats operator()(Floats x) const {
+        const Floats d = x - (Floats{0, 0, 0, 0} + median);
+        return reinterpret_cast<Floats>(reinterpret_cast<Ints>(d) & INT32_MAX);
+    }
+};
+
+constexpr int bins = 1 << 16;  // the histogram sorts on the upper 16 bits of a key
+constexpr long long parallel_from = 1 << 16;
+
+// Counts of the upper 16 bits of the keys of value(x) for the x of v that are numbers; the
+// count of NaN in v is in the bin past them (at index bins). Each thread counts into two tables,
+// alternating, so that runs of equal bins (a smooth stack) do not wait on their own increments;
+// the tables are added up in a fixed order.
 template <class Value>
-uint32_t select_rank(const std::vector<float>& v, std::size_t r, Value value) {
+std::vector<uint64_t> histogram(const std::vector<float>& v, Value value) {
     const long long n = static_cast<long long>(v.size());
-    Histogram total{};
-#pragma omp parallel if (n >= (1 << 16))
+    const int threads = n >= parallel_from ? omp_get_max_threads() : 1;
+    constexpr int width = bins + 1;
+    std::vector<std::vector<uint32_t>> tables(static_cast<std::size_t>(threads));
+#pragma omp parallel num_threads(threads)
     {
-        Histogram count{};
-#pragma omp for schedule(static) nowait
-        for (long long j = 0; j < n; ++j) {
-            if (!std::isnan(v[j])) {
-                ++count[key_of(value(v[j])) >> top_shift];
-            }
-        }
-#pragma omp critical
-        for (std::size_t b = 0; b < count.size(); ++b) {
-            total[b] += count[b];
+        std::vector<uint32_t>& table = tables[static_cast<std::size_t>(omp_get_thread_num())];
+        table.assign(2 * width, 0);
+        uint32_t* even = table.data();
+        uint32_t* odd = table.data() + width;
+        // Groups of four values, alternately into the two tables; the bins are found in lanes
+        // and without a branch.
+        const Ints nan_bin = Ints{0, 0, 0, 0} + bins;
+#pragma omp for schedule(static)
+        for (long long group = 0; group < n / 4; ++group) {
+            Floats x;
+            std::memcpy(&x, v.data() + 4 * group, sizeof x);
+            const Ints nan = x != x;
+            const Ints bin = ((upper_keys(value(x)) >> 16) & 0xFFFF & ~nan) | (nan_bin & nan);
+            ++even[bin[0]];
+            ++odd[bin[1]];
+            ++even[bin[2]];
+            ++odd[bin[3]];
         }
     }
-    const uint32_t high = bucket_of(total, r);
-    // Each thread gathers its share of the bucket; the shares are joined in thread order.
-    std::vector<std::vector<uint32_t>> shares(static_cast<std::size_t>(omp_get_max_threads()));
-#pragma omp parallel if (n >= (1 << 16))
+    std::vector<uint64_t> total(width, 0);
+    for (const std::vector<uint32_t>& table : tables) {
+        for (int b = 0; b < width; ++b) {
+            total[b] += static_cast<uint64_t>(table[b]) + table[width + b];
+        }
+    }
+    for (long long j = n / 4 * 4; j < n; ++j) {
+        ++total[std::isnan(v[j]) ? bins : key_of(value(v[j])) >> 16];
+    }
+    return total;
+}
+
+// The key of rank r among the keys of value(x) for the x of v that are numbers, whose counts of
+// upper bits are count: the keys of the one bin that holds rank r are gathered (per thread, joined
+// in thread order) and selected among.
+template <class Value>
+uint32_t select_rank(const std::vector<float>& v, const std::vector<uint64_t>& count, uint64_t r,
+                     Value value) {
+    uint32_t high = 0;
+    for (; r >= count[high]; ++high) {
+        r -= count[high];
+    }
+    const long long n = static_cast<long long>(v.size());
+    const int threads = n >= parallel_from ? omp_get_max_threads() : 1;
+    std::vector<std::vector<uint32_t>> shares(static_cast<std::size_t>(threads));
+#pragma omp parallel num_threads(threads)
     {
         std::vector<uint32_t>& share = shares[static_cast<std::size_t>(omp_get_thread_num())];
+        // Groups of four: the group is looked at value by value only when one of its upper
+        // halves is that of the bin (NaN passes that test harmlessly: it is checked after).
+        const Ints wanted = Ints{0, 0, 0, 0} + static_cast<int32_t>(high << 16);
 #pragma omp for schedule(static)
-        for (long long j = 0; j < n; ++j) {
-            if (!std::isnan(v[j])) {
-                const uint32_t k = key_of(value(v[j]));
-                if (k >> top_shift == high) {
-                    share.push_back(k);
+        for (long long group = 0; group < n / 4; ++group) {
+            Floats x;
+            std::memcpy(&x, v.data() + 4 * group, sizeof x);
+            const Ints found = upper_keys(value(x)) == wanted;
+            if ((found[0] | found[1] | found[2] | found[3]) != 0) {
+                for (long long j = 4 * group; j < 4 * group + 4; ++j) {
+                    if (!std::isnan(v[j]) && key_of(value(v[j])) >> 16 == high) {
+                        share.push_back(key_of(value(v[j])));
+                    }
                 }
             }
         }
     }
+    for (long long j = n / 4 * 4; j < n; ++j) {
+        if (!std::isnan(v[j]) && key_of(value(v[j])) >> 16 == high) {
+            shares.back().push_back(key_of(value(v[j])));
+        }
+    }
     std::vector<uint32_t> keys;
-    keys.reserve(total[high]);
+    keys.reserve(count[high]);
     for (const std::vector<uint32_t>& share : shares) {
         keys.insert(keys.end(), share.begin(), share.end());
     }
-    return refine(keys, high, r);
+    std::nth_element(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(r), keys.end());
+    return keys[r];
 }
 
 }  // namespace
 
 float mad(const std::vector<float>& v) {
-    // Positions no template reached hold NaN; they are left out of both selections.
-    std::size_t numbers = 0;
-    for (float x : v) {
-        numbers += std::isnan(x) ? 0 : 1;
-    }
+    // Positions no template reached hold NaN; they are left out of both selections (the
+    // histogram counts them apart).
+    const Same same;
+    const std::vector<uint64_t> count = histogram(v, same);
+    const uint64_t numbers = v.size() - count[bins];
     if (numbers == 0) {
         return std::numeric_limits<float>::quiet_NaN();
     }
-    const std::size_t middle = numbers / 2;
-    const float median = float_of(select_rank(v, middle, [](float x) { return x; }));
-    return float_of(select_rank(v, middle, [median](float x) { return std::fabs(x - median); }));
+    const uint64_t middle = numbers / 2;
+    const float median = float_of(select_rank(v, count, middle, same));
+    const Distance deviation{median};
+    return float_of(select_rank(v, histogram(v, deviation), middle, deviation));
 }

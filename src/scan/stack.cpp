@@ -1,6 +1,8 @@
 // Correlation of one template with one day, and its shifted addition into the event-day stack.
 #include <algorithm>
+#include <cmath>
 
+#include "scan/block_kernels.h"
 #include "scan/correlation_scan.h"
 #include "scan/fft_correlation.h"
 
@@ -55,4 +57,53 @@ void add_block_to_stack(const float* values, const Day_spectra& day, long long f
             stack_count[p - s] += 1;
         }
     }
+}
+
+void add_correlated_block(const Correlation_plan& plan, const Day_spectra& day,
+                          const Template_spectrum& templ, int b, long long from, long long to,
+                          int s, Correlation_workspace& work, std::vector<float>& stack,
+                          std::vector<int>& stack_count) {
+    const long long first = static_cast<long long>(b) * plan.step;
+    from = std::max({from, first, static_cast<long long>(s)});
+    to = std::min({to, first + plan.step, static_cast<long long>(day.positions),
+                   static_cast<long long>(stack.size()) + s,
+                   static_cast<long long>(stack_count.size()) + s});
+    if (from >= to) {
+        return;
+    }
+    // Day position p goes to stack position p - s and is numerator p - first of the block.
+    const float* inv_norm = day.inv_norm.get();
+    float* stack_values = stack.data();
+    int* counts = stack_count.data();
+    if (templ.flat) {
+        for (long long p = from; p < to; ++p) {
+            if (!std::signbit(inv_norm[p])) {
+                stack_values[p - s] += 0.0f;
+                counts[p - s] += 1;
+            }
+        }
+        return;
+    }
+    block_numerators(plan, day, templ, b, work);
+    const float* numerator = work.real.get();
+    // Stretches between the exact windows by the vector pass, exact windows one by one.
+    long long p = from;
+    const auto add_until = [&](long long end) {
+        if (end > p) {
+            add_bounded_values(numerator + (p - first), inv_norm + p, static_cast<int>(end - p),
+                               stack_values + (p - s), counts + (p - s));
+            p = end;
+        }
+    };
+    for (const auto& [run_from, run_end] : day.exact[static_cast<std::size_t>(b)].runs) {
+        add_until(std::min(to, first + run_from));
+        for (p = std::max(p, first + run_from); p < std::min(to, first + run_end); ++p) {
+            if (!std::signbit(inv_norm[p])) {
+                stack_values[p - s] +=
+                    exact_value(plan, day, templ, b, static_cast<int>(p - first));
+                counts[p - s] += 1;
+            }
+        }
+    }
+    add_until(to);
 }

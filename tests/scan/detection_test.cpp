@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <sstream>
 
 TEST(Detection, CandidatesThinningAndConsoleLines) {
@@ -32,4 +33,24 @@ TEST(Detection, CandidatesThinningAndConsoleLines) {
     std::vector<float> unreached(100, NAN);
     EXPECT_TRUE(detect(unreached, 10, 8.0, none).matches.empty());
     EXPECT_EQ(none.str(), "\n\tMAD*8: nan\n\t# Matches: 0\n");
+}
+
+TEST(Detection, CandidatesAreThePeaksAtOrOverTheThresholdWithTiesAndNotANumbers) {
+    // Few distinct values give plateaus (ties qualify on both sides); NaN never qualifies, nor
+    // does a position beside one.
+    std::mt19937 rng(3);
+    std::vector<float> stack(5000);
+    for (float& x : stack) {
+        const int r = static_cast<int>(rng() % 12);
+        x = r == 0 ? NAN : static_cast<float>(r % 6) * 0.125f;
+    }
+    for (const float threshold : {0.0f, 0.25f, 0.5f, 0.625f, 1.0f, NAN}) {
+        std::vector<int> expected;
+        for (int c = 1; c + 1 < static_cast<int>(stack.size()); ++c) {
+            if (stack[c] >= stack[c - 1] && stack[c] >= stack[c + 1] && stack[c] >= threshold)
+                expected.push_back(c);
+        }
+        EXPECT_EQ(find_candidates(stack, threshold), expected) << threshold;
+    }
+    EXPECT_TRUE(find_candidates({1.0f, 2.0f}, 0.0f).empty());
 }
