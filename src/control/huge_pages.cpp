@@ -23,7 +23,8 @@ constexpr std::size_t smallest_advised = std::size_t{4} << 20;
 void advise_huge_pages(void* p, std::size_t bytes) {
     if (p == nullptr || bytes < smallest_advised)
         return;
-    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(p) + huge_page - 1) & ~(huge_page - 1);
+    const std::uintptr_t begin =
+        (reinterpret_cast<std::uintptr_t>(p) + huge_page - 1) & ~(huge_page - 1);
     const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(huge_page - 1);
     if (begin < end)
         (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);

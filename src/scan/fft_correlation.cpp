@@ -221,8 +221,9 @@ int fft_size(int m, long long trace) {
         nfft *= 2;
     }
     if (trace > 0) {
-        // A block longer than the trace plus a template would only transform zeros.
-        const long long whole = fast_size(trace + std::max(m, 1));
+        // A block longer than the trace would only transform zeros: one block takes every
+        // position of the trace.
+        const long long whole = fast_size(std::max<long long>(trace, m));
         if (whole < nfft) {
             nfft = static_cast<int>(whole);
         }

@@ -58,8 +58,8 @@ Correlation_plan make_correlation_plan(int m, long long trace = 0);
 
 // FFT size for templates of m samples and traces of at most trace samples (0: no limit): the
 // power of two of at least 1024 and 16 m, or, when smaller, the smallest size of the form
-// 2^a 3^b 5^c 7^d that is a multiple of 4 and at least trace + m, which takes a whole trace in
-// one block.
+// 2^a 3^b 5^c 7^d that is a multiple of 4 and at least trace (and m), which takes every
+// position of a trace in one block.
 int fft_size(int m, long long trace = 0);
 
 // The smallest number of the form 2^a 3^b 5^c 7^d (a >= 2) that is at least x (at least 4).

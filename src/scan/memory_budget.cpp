@@ -78,16 +78,19 @@ Outcome<long long> memory_budget_bytes() {
     }
     const long long pages = sysconf(_SC_PHYS_PAGES);
     const long long page_size = sysconf(_SC_PAGE_SIZE);
-    long long memory = pages > 0 && page_size > 0 ? pages * page_size : 8192 * mib;
+    const long long memory = pages > 0 && page_size > 0 ? pages * page_size : 8192 * mib;
+    return succeeded(default_budget(memory, cgroup_memory_limit()));
+}
+
+long long default_budget(long long physical, long long limit) {
     // A batch job or a container may be held to less than the machine has.
-    const long long limit = cgroup_memory_limit();
-    if (limit > 0)
-        memory = std::min(memory, limit);
-    return succeeded(memory / 2);
+    return (limit > 0 ? std::min(physical, limit) : physical) / 2;
 }
 
 long long stack_bytes(long long n) {
-    return 3 * n * static_cast<long long>(sizeof(float));
+    // The MAD gathers the keys of one bucket per thread, then joins them: twice n keys when
+    // every position falls in one bucket.
+    return 4 * n * static_cast<long long>(sizeof(float));
 }
 
 long long conditioning_bytes(long long reading, long long trace) {

@@ -12,12 +12,16 @@
 // set to anything but a whole number from 1 to 2^30.
 Outcome<long long> memory_budget_bytes();
 
+// The budget when VEMLO_MEMORY_MB is not set: half of physical bytes, or of limit (a control
+// group's memory limit; 0 or less: none) when that is smaller.
+long long default_budget(long long physical, long long limit);
+
 // Bytes the program itself takes beside what the budget counts (code, libraries, thread stacks,
 // the FFT library's plans), counted within the budget.
 constexpr long long program_bytes = 64LL << 20;
 
 // Bytes an event-day's detection holds: its stack of n positions, their counts and the MAD's
-// selection.
+// selection (at most twice n keys).
 long long stack_bytes(long long n);
 
 // Bytes a channel-day holds from its reading to its conditioning, reading it taking reading

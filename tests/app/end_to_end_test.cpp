@@ -195,13 +195,13 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
 
     // The same bytes on 1, 2 and 4 threads, and with a budget that holds event 1 but not event 2
     // with it. What event 1 alone needs, from this test's sizes: the program's 64 MiB; a day's
-    // stack, counts and MAD selection (more than reading and conditioning a day trace of n + m
-    // samples); one thread's FFT buffers; and per template and station channel, its spectrum
-    // and samples in double, and the day's block spectra and window norms. FFTs of 2048 samples
-    // (16 m up to a power of two) take 1949 positions a block (444 blocks for a day trace), a
-    // block spectrum 1025 complex floats rounded up to 1032.
+    // stack, counts and MAD selection of up to twice n keys (more than reading and conditioning a
+    // day trace of n + m samples); one thread's FFT buffers; and per template and station channel,
+    // its spectrum and samples in double, and the day's block spectra and window norms. FFTs of
+    // 2048 samples (16 m up to a power of two) take 1949 positions a block (444 blocks for a day
+    // trace), a block spectrum 1025 complex floats rounded up to 1032.
     const long long mib = 1 << 20, trace = n + m, spectrum = 1032 * 8;
-    const long long stack = 3LL * 4 * n;
+    const long long stack = 4LL * 4 * n;
     ASSERT_GT(stack, 2 * 4 * trace);
     const long long workspace = spectrum + (2048 + 1949) * 4;
     const long long one_template = spectrum + m * 8;
