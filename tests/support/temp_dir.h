@@ -24,12 +24,10 @@ struct Run_result {
     int status = -1;  // exit status, or 128 + signal number
     std::string out;
     std::string err;
-    long long peak_bytes = 0;  // peak resident memory of the process
 };
 
 // Runs argv[0] (searched on PATH) in directory cwd with no standard input, and collects its
-// exit status, both output streams and its peak resident memory (the program it executes in
-// turn, as env does, included).
+// exit status and both output streams.
 Run_result run_program(const std::vector<std::string>& argv, const std::string& cwd = ".");
 
 // text with whatever follows each occurrence of prefix, up to (not including) the next stop
