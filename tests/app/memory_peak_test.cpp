@@ -24,7 +24,8 @@ constexpr long long mib = 1 << 20;
 long long budget_asked(const std::string& out) {
     const std::string said = "which needs about ";
     const std::size_t at = out.find(said);
-    if (at == std::string::npos || out.find("set VEMLO_MEMORY_MB to at least that") == std::string::npos)
+    if (at == std::string::npos ||
+        out.find("set VEMLO_MEMORY_MB to at least that") == std::string::npos)
         return 0;
     return std::stoll(out.substr(at + said.size()));
 }
@@ -49,8 +50,9 @@ Measured_run run_with(const std::string& dir, long long budget_mb, int threads) 
         const int input = open("/dev/null", O_RDONLY);
         const int output = open(out.c_str(), O_WRONLY | O_CREAT, 0600);
         const int peak = open("/proc/self/clear_refs", O_WRONLY);
-        if (input < 0 || output < 0 || peak < 0 || write(peak, "5", 1) != 1 || chdir(dir.c_str()) != 0 ||
-            dup2(input, 0) < 0 || dup2(output, 1) < 0 || dup2(output, 2) < 0)
+        if (input < 0 || output < 0 || peak < 0 || write(peak, "5", 1) != 1 ||
+            chdir(dir.c_str()) != 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0 ||
+            dup2(output, 2) < 0)
             _exit(126);
         putenv(const_cast<char*>(budget.c_str()));
         putenv(const_cast<char*>(thread_count.c_str()));
@@ -128,4 +130,26 @@ TEST(MemoryPeak, HighRateDayFilesAndALongTemplateStayWithinTheBudget) {
     c.templates = "long\n2013 45 3601 XX S1 00 HHZ 0\n2013 45 3602 XX S2 00 HHZ 0\n";
     write_file(longer.path + "/control.txt", control_text(c));
     check_peaks(longer.path, "long.txt");
+}
+
+TEST(MemoryPeak, ASmallScanIsCleanUnderValgrind) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "valgrind does not run sanitized programs";
+#endif
+    if (run_program({"valgrind", "--version"}).status != 0)
+        GTEST_SKIP() << "valgrind is not installed";
+    // One station, one day at 10 samples per second; the program runs as it was started, so
+    // every allocation and read of the scan is checked.
+    Temp_dir dir;
+    write_day_file(dir.path + "/archive", "S1", "HHZ", 45, 10,
+                   synthetic_day(10, 1, {{3600.0, 1.0, 2.0}, {50000.0, 0.8, 2.0}}));
+    Control c;
+    c.templates = "quake\n2013 45 3600 XX S1 00 HHZ 0\n";
+    write_file(dir.path + "/control.txt", control_text(c));
+    const Run_result run = run_program({"valgrind", "--error-exitcode=1", "--leak-check=no",
+                                        "--quiet", VEMLO_BINARY, "control.txt"},
+                                       dir.path);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("# Matches: 2"), std::string::npos) << run.out;
+    EXPECT_EQ(read_results(dir.path + "/out/quake.txt").size(), 2u);
 }
