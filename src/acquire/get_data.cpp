@@ -9,6 +9,7 @@
 
 #include "acquire/day_file.h"
 #include "acquire/mseed_reader.h"
+#include "control/huge_pages.h"
 #include "dsp/bandpass.h"
 #include "dsp/time_convert.h"
 
@@ -126,6 +127,7 @@ Decoded_day read_day_sources(const Day_sources& sources, std::ostream& out) {
     if (sources.sources.empty())
         return day;
     day.next_day = sources.sources.size() > 1;
+    reserve_heap(static_cast<std::size_t>(day_reading_bytes(sources)));
     std::vector<Mseed_segment> segments = read_mseed_channel(sources.sources);
     for (bool notice : sources.deletion_notice) {
         if (notice)

@@ -120,7 +120,7 @@ Outcome<Template_bank> create_templates(const Template_file& control, long long 
                 const long long reading = day_reading_bytes(sources);
                 while (!kept.empty() && kept_bytes + reading > room)
                     drop(kept.find(kept_order.front()));
-                if (reading > room) {
+                if (reading > room && !sources.sources.empty()) {
                     std::ostringstream what;
                     what << "reading the day file " << sources.sources.front().path << " at "
                          << peek_mseed(sources.sources.front().path).samprate

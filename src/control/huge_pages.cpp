@@ -8,7 +8,9 @@
 #include "control/huge_pages.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -28,6 +30,18 @@ void advise_huge_pages(void* p, std::size_t bytes) {
     const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(huge_page - 1);
     if (begin < end)
         (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+void reserve_heap(std::size_t bytes) {
+    if (bytes < smallest_advised)
+        return;
+    void* block = std::malloc(bytes);
+    const char* top = static_cast<const char*>(sbrk(0));
+    const char* first = static_cast<const char*>(block);
+    // Freed, the block joins the free top of the heap, which the memory trim leaves in place.
+    if (block != nullptr && first < top && top - first >= static_cast<std::ptrdiff_t>(bytes))
+        advise_huge_pages(block, static_cast<std::size_t>(top - first));
+    std::free(block);
 }
 
 // The sanitizers bring operator new of their own, which must stay in place.

@@ -50,7 +50,7 @@ Outcome<Day_channels> fetch_channels(const Template_file& control, const Templat
                     condition_channels(control, day, sc, pending, plans, memory.threads);
                     pending_bytes = 0;
                 }
-                if (bytes > memory.room) {
+                if (bytes > memory.room && !sources.sources.empty()) {
                     std::ostringstream what;
                     what << "the day file " << sources.sources.front().path << " at "
                          << peek_mseed(sources.sources.front().path).samprate
