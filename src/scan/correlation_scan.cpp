@@ -5,7 +5,7 @@
 // per day, its block spectra and window norms computed once per template length (day_channels),
 // and every template on it correlated from those (event_day). Console text and results appends
 // come out in the order of a scan event by event: the batch's first event writes as it goes, the
-// later ones hold theirs until the events before them are done.
+// later ones hold theirs in a temporary file until the events before them are done.
 #include "scan/correlation_scan.h"
 
 #include <algorithm>

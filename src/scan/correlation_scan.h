@@ -35,5 +35,7 @@ void add_block_to_stack(const float* values, const Day_spectra& day, long long f
 // far as the templates need, so that every position of the day gets its stack value. The
 // console text and results files do not depend on the budget or on the number of threads.
 // Fails (see results_written) when any results file could not be opened or written completely;
-// the scan goes on to the end all the same. Throws std::bad_alloc when memory runs out.
+// the scan goes on to the end all the same. Fails at once, with a message naming the budget it
+// needs, when an event alone or a day file it reaches does not fit in the budget. Throws
+// std::bad_alloc when memory runs out.
 Status run_scan(const Template_file& control, const Template_bank& bank, long long budget);
