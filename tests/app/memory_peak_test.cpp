@@ -104,7 +104,7 @@ void check_peaks(const std::string& dir, const std::string& results) {
 
 TEST(MemoryPeak, HighRateDayFilesAndALongTemplateStayWithinTheBudget) {
 #if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the sanitizers' memory inflates the peak";
+    GTEST_SKIP() << "the sanitizers' memory inflates the peak, and their runs take too long";
 #endif
     // Four stations at 200 samples per second scanned at 20; P and S picks on S1 and S2, so
     // template creation keeps their days while it reads the others.
