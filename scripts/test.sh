@@ -5,8 +5,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 # The vemlo-batch tests start a one-node Slurm cluster (scripts/slurm_test_cluster.sh); the
-# vemlo-control tests check their QuakeML inputs against the schema with lxml.
-export VEMLO_EXTRA_PACKAGES="slurm-wlm munge python3-lxml"
+# vemlo-control tests check their QuakeML inputs against the schema with lxml; a small scan runs
+# under valgrind.
+export VEMLO_EXTRA_PACKAGES="slurm-wlm munge python3-lxml valgrind"
 "$root/scripts/setup.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure -j 2)
 

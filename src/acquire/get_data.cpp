@@ -1,12 +1,15 @@
 #include "acquire/get_data.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <iostream>
+#include <sstream>
 #include <utility>
 
 #include "acquire/day_file.h"
 #include "acquire/mseed_reader.h"
+#include "control/huge_pages.h"
 #include "dsp/bandpass.h"
 #include "dsp/time_convert.h"
 
@@ -45,17 +48,48 @@ double window_reach(float start, int length, int fs) {
            (static_cast<double>(length) + edge_pad + 2.0) / std::max(fs, 1);
 }
 
-Decoded_day read_day(int year, int doy, const std::string& network, const std::string& station,
-                     const std::string& location, const std::string& channel,
-                     const Template_file& control, std::ostream& out, double reach) {
-    Decoded_day day;
+long long decoded_bytes(const Decoded_day& day) {
+    long long bytes = 0;
+    for (const Day_segment& segment : day.segments)
+        bytes += static_cast<long long>(segment.samples.capacity() * sizeof(float) +
+                                        segment.data.capacity() * sizeof(Sample_span));
+    return bytes;
+}
+
+long long reading_bytes(long long samples, int sample_bytes) {
+    return samples * (sample_bytes + static_cast<long long>(sizeof(float)));
+}
+
+long long day_reading_bytes(const Day_sources& day) {
+    long long bytes = 0;
+    for (std::size_t k = 0; k < day.sources.size(); ++k) {
+        const Mseed_first_record first = peek_mseed(day.sources[k].path);
+        if (!(first.samprate > 0.0))
+            return bytes;
+        // A file holds its day give or take a record; the next day's file is read as far as
+        // reach (a record more). 8192 samples is more than a 4096-byte record holds.
+        const double seconds = k == 0 ? 86400.0 : std::clamp(day.reach - 86400.0, 0.0, 86400.0);
+        bytes += reading_bytes(static_cast<long long>(std::ceil(first.samprate * seconds)) + 8192,
+                               first.sample_bytes);
+    }
+    return bytes;
+}
+
+namespace {
+
+Day_sources find_sources(int year, int doy, const std::string& network, const std::string& station,
+                         const std::string& location, const std::string& channel,
+                         const Template_file& control, std::ostream& out, double reach,
+                         bool quiet) {
+    Day_sources day;
+    day.reach = reach;
     const Day_file file =
-        find_day_file(year, doy, network, station, location, channel, control, out);
+        find_day_file(year, doy, network, station, location, channel, control, out, !quiet);
     day.download_failed = file.download_failed;
     if (file.outcome == Day_file_outcome::not_found)
         return day;
-    std::vector<Mseed_source> sources = {{file.path}};
-    bool next_notice = false;
+    day.sources.push_back({file.path});
+    day.deletion_notice[0] = file.deletion_notice;
     const double midnight = time_to_epoch(year, doy, 0.0);
     if (reach > 86400.0) {
         const Doy_time next = epoch_to_time(static_cast<long>(midnight) + 86400);
@@ -64,14 +98,41 @@ Decoded_day read_day(int year, int doy, const std::string& network, const std::s
                                                  channel, control, out, false);
         day.download_failed = next_file.download_failed;
         if (next_file.outcome != Day_file_outcome::not_found) {
-            sources.push_back({next_file.path, (midnight + reach) * 1000000.0});
-            day.next_day = true;
-            next_notice = next_file.deletion_notice;
+            day.sources.push_back({next_file.path, (midnight + reach) * 1000000.0});
+            day.deletion_notice[1] = next_file.deletion_notice;
         }
     }
+    return day;
+}
 
-    std::vector<Mseed_segment> segments = read_mseed_channel(sources);
-    for (bool notice : {file.deletion_notice, next_notice}) {
+}  // namespace
+
+Day_sources find_day_sources(int year, int doy, const std::string& network,
+                             const std::string& station, const std::string& location,
+                             const std::string& channel, const Template_file& control,
+                             std::ostream& out, double reach) {
+    return find_sources(year, doy, network, station, location, channel, control, out, reach, false);
+}
+
+Day_sources existing_day_sources(int year, int doy, const std::string& network,
+                                 const std::string& station, const std::string& location,
+                                 const std::string& channel, const Template_file& control,
+                                 double reach) {
+    Template_file quiet = control;
+    quiet.download_missing = 0;
+    std::ostringstream unused;
+    return find_sources(year, doy, network, station, location, channel, quiet, unused, reach, true);
+}
+
+Decoded_day read_day_sources(const Day_sources& sources, std::ostream& out) {
+    Decoded_day day;
+    day.download_failed = sources.download_failed;
+    if (sources.sources.empty())
+        return day;
+    day.next_day = sources.sources.size() > 1;
+    reserve_heap(static_cast<std::size_t>(day_reading_bytes(sources)));
+    std::vector<Mseed_segment> segments = read_mseed_channel(sources.sources);
+    for (bool notice : sources.deletion_notice) {
         if (notice)
             out << "Deleting downloaded data (***NOT IMPLEMENTED***)." << std::endl;
     }
@@ -81,11 +142,18 @@ Decoded_day read_day(int year, int doy, const std::string& network, const std::s
     if (non_finite > 0) {
         out.flush();
         std::cout.flush();
-        std::cerr << file.path << ": " << non_finite
+        std::cerr << sources.sources[0].path << ": " << non_finite
                   << " sample(s) not finite (NaN or infinity), read as missing data" << std::endl;
     }
     day.found = !day.segments.empty();
     return day;
+}
+
+Decoded_day read_day(int year, int doy, const std::string& network, const std::string& station,
+                     const std::string& location, const std::string& channel,
+                     const Template_file& control, std::ostream& out, double reach) {
+    return read_day_sources(
+        find_day_sources(year, doy, network, station, location, channel, control, out, reach), out);
 }
 
 Conditioned_trace condition_window(const Decoded_day& day, int year, int doy, float start,

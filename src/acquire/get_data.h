@@ -28,6 +28,42 @@ struct Decoded_day {
     std::vector<Day_segment> segments;  // first come first
 };
 
+// The files of one station channel's day as found (and downloaded), before they are read.
+struct Day_sources {
+    std::vector<Mseed_source> sources;  // empty when no usable day file exists
+    bool deletion_notice[2] = {false, false};
+    double reach = 0.0;  // seconds after midnight read, as read_day's
+    bool download_failed = false;  // as Decoded_day's
+};
+
+// Bytes the decoded samples of day hold (4 a sample at the file's own rate).
+long long decoded_bytes(const Decoded_day& day);
+
+// Bytes that reading samples samples of sample_bytes each (see peek_mseed) takes at its peak:
+// the library's block of the whole stretch beside the float copy made from it.
+long long reading_bytes(long long samples, int sample_bytes);
+
+// Bytes that reading day's files takes at their own rates (reading_bytes of a whole day from
+// the day file, and from the next day's file as far as it is read), as their first records
+// tell; 0 when there are none or the first cannot be read as miniSEED. Prints nothing.
+long long day_reading_bytes(const Day_sources& day);
+
+// The files read_day reads for the same arguments: finds (or downloads) them, printing the
+// download lines on out and a missing day file's line on standard error.
+Day_sources find_day_sources(int year, int doy, const std::string& network,
+                             const std::string& station, const std::string& location,
+                             const std::string& channel, const Template_file& control,
+                             std::ostream& out, double reach);
+
+// The files of find_day_sources that exist now, looked up quietly and never downloaded.
+Day_sources existing_day_sources(int year, int doy, const std::string& network,
+                                 const std::string& station, const std::string& location,
+                                 const std::string& channel, const Template_file& control,
+                                 double reach);
+
+// Reads the files found by find_day_sources as read_day does (deletion notices on out).
+Decoded_day read_day_sources(const Day_sources& day, std::ostream& out);
+
 // A conditioned window and which of its samples are data.
 struct Conditioned_trace {
     std::vector<float> samples;  // {not_found_sentinel} when not found

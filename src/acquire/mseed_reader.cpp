@@ -148,6 +148,18 @@ std::vector<Mseed_segment> segments_of(MSTraceGroup* group, const char* file) {
 
 }  // namespace
 
+Mseed_first_record peek_mseed(const std::string& path) {
+    Mseed_first_record first;
+    MSRecord* record = nullptr;
+    if (ms_readmsr(&record, path.c_str(), reclen, nullptr, nullptr, 1, 0, 0) == MS_NOERROR) {
+        first.samprate =
+            record->samprate > 0.0 && std::isfinite(record->samprate) ? record->samprate : 0.0;
+        first.sample_bytes = record->encoding == DE_FLOAT64 ? 8 : 4;
+    }
+    ms_readmsr(&record, nullptr, 0, nullptr, nullptr, 0, 0, 0);
+    return first;
+}
+
 std::vector<Mseed_segment> read_mseed_channel(const std::vector<Mseed_source>& sources) {
     // The reader and the library write to standard error; what the program printed before
     // goes first, so that both streams on one pipe read in the order of events.

@@ -35,6 +35,15 @@ struct Mseed_source {
 // file gave nothing usable (said on standard error).
 std::vector<Mseed_segment> read_mseed_channel(const std::vector<Mseed_source>& sources);
 
+// The rate and the bytes per decoded sample of the first data record of path (8 for 64-bit
+// floats, else 4), as libmseed holds them; rate 0 when path cannot be read as miniSEED. Reads one
+// record's header, prints nothing.
+struct Mseed_first_record {
+    double samprate = 0.0;
+    int sample_bytes = 4;
+};
+Mseed_first_record peek_mseed(const std::string& path);
+
 // One entry of the input list.
 struct Input_node {
     void* key;

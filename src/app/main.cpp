@@ -13,7 +13,6 @@
 #include "acquire/archive_check.h"
 #include "app/band_check.h"
 #include "app/hello_world.h"
-#include "app/huge_pages.h"
 #include "app/results_start.h"
 #include "app/template_creation.h"
 #include "control/messages.h"
@@ -57,10 +56,10 @@ Status check_before_work(const Template_file& control, long long& budget) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    restart_with_huge_pages(argv);
     // Day-length arrays come and go all through the scan. Taken from the heap rather than mapped
     // one by one, the memory of one is kept and reused for the next instead of being returned to
-    // the system and faulted in again page by page (which cost more than the FFTs themselves).
+    // the system and faulted in again page by page (which cost more than the FFTs themselves);
+    // large blocks are given huge pages as they are allocated (control/huge_pages.h).
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
     // One arena for all threads: a day array one thread frees is reused by the next one any
@@ -130,7 +129,12 @@ int main(int argc, char** argv) {
     }
 
     try {
-        const Template_bank bank = create_templates(control, budget);
+        const Outcome<Template_bank> made = create_templates(control, budget);
+        if (!made.ok()) {
+            std::cout << made.error << std::endl;
+            return 1;
+        }
+        const Template_bank& bank = *made.value;
         if (!control.event_names.empty() && templates_made(bank) == 0) {
             std::cout << (control.pick_year.empty()
                               ? "Error: not one template could be made: no event has a pick"
@@ -158,8 +162,8 @@ int main(int argc, char** argv) {
         }
     } catch (const std::bad_alloc&) {
         std::cout << std::flush;
-        std::cout << "\nError: out of memory; a smaller VEMLO_MEMORY_MB scans fewer events at "
-                     "once"
+        std::cout << "\nError: out of memory: the machine or the job has less memory than the "
+                     "budget; set VEMLO_MEMORY_MB to what it can give, or run with more memory"
                   << std::endl;
         return 1;
     }

@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 
 #include "acquire/get_data.h"
+#include "acquire/mseed_reader.h"
 #include "dsp/time_convert.h"
+#include "scan/memory_budget.h"
 
 std::vector<int32_t> compute_moveouts(const Template_file& control, float fs) {
     const size_t templates = control.pick_year.size();
@@ -60,7 +63,7 @@ std::string day_key(const Template_file& c, size_t i) {
 
 }  // namespace
 
-Template_bank create_templates(const Template_file& control, long long budget) {
+Outcome<Template_bank> create_templates(const Template_file& control, long long budget) {
     const float fs = static_cast<float>(control.sample_rate);
     Template_bank bank;
     bank.template_samples = template_sample_count(control);
@@ -71,10 +74,11 @@ Template_bank create_templates(const Template_file& control, long long budget) {
     std::cout << "\n\tCreating " << templates << " template(s) for " << control.event_names.size()
               << " event(s)...\n";
     // Each day file is read once and kept until its last template; a file that gave nothing is
-    // looked up again by the next template that needs it, as before. A quarter of the budget
-    // bounds the days kept (at 4 bytes a sample of a day at the run's rate); past it the oldest
-    // is dropped and read again if needed. A day is read as far as its latest template window
-    // reaches, into the next day's file when one crosses midnight.
+    // looked up again by the next template that needs it, as before. The budget beside the
+    // program bounds the days kept (at their decoded size) together with the reading of the
+    // next one; the oldest are dropped to make room, and read again if needed. A day is read as
+    // far as its latest template window reaches, into the next day's file when one crosses
+    // midnight.
     std::map<std::string, size_t> last_use;
     std::map<std::string, double> reach;
     for (size_t i = 0; i < templates; ++i) {
@@ -84,10 +88,15 @@ Template_bank create_templates(const Template_file& control, long long budget) {
                                            bank.template_samples, control.sample_rate);
         reach[key] = std::max(reach[key], window);
     }
-    const long long day_bytes = std::max(4LL * control.sample_rate * 86400, 1LL);
-    const size_t most_kept = static_cast<size_t>(std::max(budget / 4 / day_bytes, 1LL));
+    const long long room = budget - program_bytes;
+    long long kept_bytes = 0;
     std::map<std::string, Cached_day> kept;
     std::vector<std::string> kept_order;
+    auto drop = [&](std::map<std::string, Cached_day>::iterator day) {
+        kept_bytes -= decoded_bytes(day->second.day);
+        kept_order.erase(std::find(kept_order.begin(), kept_order.end(), day->first));
+        kept.erase(day);
+    };
     bank.waveforms.reserve(templates);
     for (size_t i = 0; i < templates; ++i) {
         std::cout << "Template #" << i + 1 << "\n";
@@ -104,17 +113,27 @@ Template_bank create_templates(const Template_file& control, long long budget) {
         } else {
             auto found = kept.find(key);
             if (found == kept.end()) {
-                Decoded_day day =
-                    read_day(control.pick_year[i], control.pick_day[i], control.network[i],
-                             control.station[i], control.location[i], control.channel[i], control,
-                             std::cout, reach[key]);
+                const Day_sources sources =
+                    find_day_sources(control.pick_year[i], control.pick_day[i], control.network[i],
+                                     control.station[i], control.location[i], control.channel[i],
+                                     control, std::cout, reach[key]);
+                const long long reading = day_reading_bytes(sources);
+                while (!kept.empty() && kept_bytes + reading > room)
+                    drop(kept.find(kept_order.front()));
+                if (reading > room && !sources.sources.empty()) {
+                    std::ostringstream what;
+                    what << "reading the day file " << sources.sources.front().path << " at "
+                         << peek_mseed(sources.sources.front().path).samprate
+                         << " samples per second";
+                    std::cout << std::flush;
+                    return failed<Template_bank>(
+                        budget_too_small(budget, program_bytes + reading, what.str()));
+                }
+                Decoded_day day = read_day_sources(sources, std::cout);
                 bank.failed_downloads += day.download_failed ? 1 : 0;
                 if (day.found && last_use[key] > i) {
-                    if (kept.size() >= most_kept) {
-                        kept.erase(kept_order.front());
-                        kept_order.erase(kept_order.begin());
-                    }
                     kept_order.push_back(key);
+                    kept_bytes += decoded_bytes(day);
                     found = kept.emplace(key, Cached_day{std::move(day), last_use[key]}).first;
                 } else {
                     bank.waveforms.push_back(cut(std::move(day)));
@@ -122,10 +141,8 @@ Template_bank create_templates(const Template_file& control, long long budget) {
             }
             if (found != kept.end()) {
                 bank.waveforms.push_back(cut(found->second.day));
-                if (found->second.last_use == i) {
-                    kept_order.erase(std::find(kept_order.begin(), kept_order.end(), key));
-                    kept.erase(found);
-                }
+                if (found->second.last_use == i)
+                    drop(found);
             }
         }
         if (is_not_found(bank.waveforms.back())) {
@@ -135,7 +152,7 @@ Template_bank create_templates(const Template_file& control, long long budget) {
                       << control.location[i] << " " << control.channel[i] << ")\n";
         }
     }
-    return bank;
+    return succeeded(std::move(bank));
 }
 
 std::size_t templates_made(const Template_bank& bank) {

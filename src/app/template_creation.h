@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "control/outcome.h"
 #include "control/template_file.h"
 #include "scan/template_bank.h"
 
@@ -11,12 +12,14 @@
 std::vector<int32_t> compute_moveouts(const Template_file& control, float fs);
 
 // Computes the moveouts and fetches every template window as get_data would, printing the
-// creation and per-template lines. Each day file is read once while a quarter of budget (bytes)
-// holds the decoded days that later templates still need. Templates without data get the
-// not-found vector (and a "Data was not found for template" line), and day files whose download
-// failed are counted in the bank's failed_downloads; never fails otherwise.
-// Writes nothing into the results directory.
-Template_bank create_templates(const Template_file& control, long long budget);
+// creation and per-template lines. Each day file is read once while budget (bytes, beside the
+// program) holds the decoded days that later templates still need, at their files' own rates,
+// beside the reading of the next. Templates without data get the not-found vector (and a "Data
+// was not found for template" line); day files whose download failed are counted in the bank's
+// failed_downloads. Fails, with the templates before it made, when reading one
+// day file takes more than the budget allows: the message names the file and the budget it
+// needs. Writes nothing into the results directory.
+Outcome<Template_bank> create_templates(const Template_file& control, long long budget);
 
 // How many templates of bank were made (found data).
 std::size_t templates_made(const Template_bank& bank);

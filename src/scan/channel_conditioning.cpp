@@ -7,7 +7,7 @@
 
 void condition_channels(const Template_file& control, const Doy_time& day, const Scan_constants& sc,
                         std::vector<Pending_channel>& pending,
-                        const std::map<int, Correlation_plan>& plans) {
+                        const std::map<int, Correlation_plan>& plans, int threads) {
     const int count = static_cast<int>(pending.size());
     std::vector<Conditioned_trace> traces(pending.size());
     // An exception must not leave a parallel region: the first is kept and thrown afterwards.
@@ -48,8 +48,9 @@ void condition_channels(const Template_file& control, const Doy_time& day, const
             const long long positions =
                 std::min<long long>(wanted, static_cast<long long>(trace.samples.size()) - m + 1);
             if (positions >= 1) {
-                channel.by_length.emplace(m, make_day_spectra(plans.at(m), trace.samples,
-                                                              static_cast<int>(positions), wanted));
+                channel.by_length.emplace(
+                    m, make_day_spectra(plans.at(m), trace.samples, static_cast<int>(positions),
+                                        wanted, threads));
             }
         }
     }

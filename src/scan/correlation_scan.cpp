@@ -5,7 +5,7 @@
 // per day, its block spectra and window norms computed once per template length (day_channels),
 // and every template on it correlated from those (event_day). Console text and results appends
 // come out in the order of a scan event by event: the batch's first event writes as it goes, the
-// later ones hold theirs until the events before them are done.
+// later ones hold theirs in a temporary file until the events before them are done.
 #include "scan/correlation_scan.h"
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 
 #include <omp.h>
 
+#include "acquire/get_data.h"
 #include "dsp/time_convert.h"
 #include "scan/day_channels.h"
 #include "scan/event_day.h"
@@ -25,6 +26,84 @@
 #include "scan/progress_line.h"
 #include "scan/results_file.h"
 #include "scan/scan_plan.h"
+
+namespace {
+
+// How the budget is shared out: room for the batches' day data, and what a day's fetch may take.
+struct Scan_memory {
+    long long room = 0;
+    long long single_room = 0;  // room with one thread and one channel-day conditioned at a time
+    long long workspace = 0;    // one thread's FFT buffers
+    Fetch_memory fetch;         // its room is set per batch
+};
+
+// The bytes reading one channel-day takes: the most of the channels' files of the first day
+// that exist already (their first records give the rate), and at least a day at the run's rate.
+long long channel_reading_bytes(const Template_file& control, const Template_bank& bank,
+                                const Scan_constants& sc,
+                                const std::map<std::string, int>& extensions) {
+    const Doy_time first = epoch_to_time(
+        static_cast<long long>(time_to_epoch(control.start_year, control.start_day, 0.0)));
+    long long most = reading_bytes(static_cast<long long>(sc.n) + 8192, 4);
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < usable_templates(control, bank); ++i) {
+        const std::string key = channel_key(control, i);
+        if (!correlatable(bank, i, sc.n) || !seen.insert(key).second)
+            continue;
+        const double reach = window_reach(0.0f, sc.n + extensions.at(key), control.sample_rate);
+        most = std::max(most, day_reading_bytes(existing_day_sources(
+                                  first.year, first.doy, control.network[i], control.station[i],
+                                  control.location[i], control.channel[i], control, reach)));
+    }
+    return most;
+}
+
+// The budget beyond the program goes to one day's detection or conditioning (the larger), one
+// thread's FFT buffers, and the batches; half of what that leaves lets more threads correlate and
+// more channel-days be conditioned at once (a quarter each), the rest goes to the batches.
+Scan_memory scan_memory(const Template_file& control, const Template_bank& bank,
+                        const Scan_constants& sc, const std::map<std::string, int>& extensions,
+                        long long budget, long long workspace) {
+    int longest = 0;
+    for (const auto& entry : extensions) {
+        longest = std::max(longest, entry.second);
+    }
+    const long long threads = omp_get_max_threads();
+    const long long conditioning =
+        conditioning_bytes(channel_reading_bytes(control, bank, sc, extensions),
+                           static_cast<long long>(sc.n) + longest);
+    const long long stacking = stack_bytes(sc.n);
+    const long long spare =
+        std::max(budget - program_bytes - std::max(stacking, conditioning) - workspace, 0LL) / 4;
+    Scan_memory memory;
+    memory.fetch.budget = budget;
+    memory.fetch.threads =
+        static_cast<int>(std::min(threads, 1 + (workspace > 0 ? spare / workspace : threads)));
+    memory.fetch.group =
+        static_cast<std::size_t>(std::max(1LL, std::min(threads, 1 + spare / conditioning)));
+    const long long fetching = static_cast<long long>(memory.fetch.group) * conditioning;
+    const long long buffers = memory.fetch.threads * workspace;
+    memory.room = std::max(budget - program_bytes - std::max(stacking, fetching) - buffers, 0LL);
+    memory.single_room = budget - program_bytes - std::max(stacking, conditioning) - workspace;
+    memory.workspace = workspace;
+    return memory;
+}
+
+// The bytes events [first, end) hold as one batch.
+long long batch_bytes(const std::vector<Event_need>& needs, std::size_t first, std::size_t end) {
+    std::map<std::string, long long> shared;
+    long long bytes = 0;
+    for (std::size_t e = first; e < end; ++e) {
+        bytes += needs[e].own;
+        shared.insert(needs[e].shared.begin(), needs[e].shared.end());
+    }
+    for (const auto& entry : shared) {
+        bytes += entry.second;
+    }
+    return bytes;
+}
+
+}  // namespace
 
 Status run_scan(const Template_file& control, const Template_bank& bank, long long budget) {
     const Scan_constants sc = scan_constants(control, bank);
@@ -47,42 +126,66 @@ Status run_scan(const Template_file& control, const Template_bank& bank, long lo
     Progress_line progress;
     progress_start(progress, template_days, "template-days");
 
-    // Plans for every template length, made before any thread runs.
-    std::map<int, Correlation_plan> plans;
-    for (std::size_t i = 0; i < n_templates; ++i) {
-        if (correlatable(bank, i, sc.n) && plans.count(used_length(bank, i)) == 0) {
-            plans.emplace(used_length(bank, i), make_correlation_plan(used_length(bank, i)));
-        }
-    }
+    // Plans for every template length, made before any thread runs, for day traces of at most
+    // trace samples.
     const std::map<std::string, int> extensions = day_extensions(control, bank, sc);
     int longest = 0;
     for (const auto& [key, extension] : extensions) {
         longest = std::max(longest, extension);
     }
+    const long long trace = static_cast<long long>(sc.n) + longest;
+    std::map<int, Correlation_plan> plans;
+    long long workspace = 0;  // one thread's FFT buffers
+    for (std::size_t i = 0; i < n_templates; ++i) {
+        if (correlatable(bank, i, sc.n) && plans.count(used_length(bank, i)) == 0) {
+            plans.emplace(used_length(bank, i), make_correlation_plan(used_length(bank, i), trace));
+            workspace += workspace_bytes(used_length(bank, i), trace);
+        }
+    }
+    const Scan_memory memory = scan_memory(control, bank, sc, extensions, budget, workspace);
 
-    // Traces are conditioned a few at a time, one per thread, as far as half of what the budget
-    // leaves beyond one of them allows; the batches take the rest.
-    const long long conditioning = conditioning_bytes(static_cast<long long>(sc.n) + longest);
-    const long long spare = std::max(budget - scan_base_bytes(sc.n), 0LL) / 2;
-    const std::size_t group = static_cast<std::size_t>(
-        std::max(1LL, std::min<long long>(omp_get_max_threads(), 1 + spare / conditioning)));
-    const long long base = scan_base_bytes(sc.n) + static_cast<long long>(group - 1) * conditioning;
+    // A batch over the room holds one event, which then runs on one thread, one channel-day
+    // conditioned at a time; one that does not fit even so stops the run before its scan.
+    const std::vector<Event_need> needs = event_needs(control, bank, sc, extensions);
+    const std::vector<std::size_t> ends = plan_batches(needs, memory.room);
+    for (std::size_t b = 0, first = 0; b < ends.size(); first = ends[b++]) {
+        const long long bytes = batch_bytes(needs, first, ends[b]);
+        if (bytes > memory.single_room) {
+            progress_finish(progress);
+            return failure(budget_too_small(
+                budget, budget - memory.single_room + bytes,
+                "event #" + std::to_string(first + 1) + " (" + control.event_names[first] + ")"));
+        }
+    }
     std::set<std::string> failed_files;
     std::size_t failed_downloads = bank.failed_downloads;
-    std::size_t next = 1;
-    while (next <= n_events) {
-        Batch batch = next_batch(control, bank, sc, extensions, plans, budget, base, next);
+    std::size_t first = 0;
+    for (std::size_t end : ends) {
+        Batch batch = make_batch(control, bank, sc, plans, first + 1, end + 1);
+        const long long bytes = batch_bytes(needs, first, end);
+        first = end;
+        Fetch_memory fetch = memory.fetch;
+        if (bytes > memory.room) {
+            fetch.threads = 1;
+            fetch.group = 1;
+        }
+        fetch.room = budget - program_bytes - fetch.threads * memory.workspace - bytes;
         for (Batch_event& event : batch.events) {
             put_text(event.output, "Event #" + std::to_string(event.k) + "\n");
         }
         for (long long day_epoch = static_cast<long long>(first_day);
              static_cast<double>(day_epoch) <= last_day; day_epoch += 86400) {
             const Doy_time day = epoch_to_time(day_epoch);
-            const Day_channels fetched =
-                fetch_channels(control, bank, sc, day, batch, extensions, plans, group);
-            failed_downloads += fetched.failed_downloads.size();
+            const Outcome<Day_channels> fetched =
+                fetch_channels(control, bank, sc, day, batch, extensions, plans, fetch);
+            if (!fetched.ok()) {
+                progress_finish(progress);
+                return failure(fetched.error);
+            }
+            failed_downloads += fetched.value->failed_downloads.size();
             for (std::size_t e = 0; e < batch.events.size(); ++e) {
-                stack_and_detect(control, bank, sc, day, e, batch, fetched, plans, progress);
+                stack_and_detect(control, bank, sc, day, e, batch, *fetched.value, plans, progress,
+                                 fetch.threads);
             }
         }
         for (Batch_event& event : batch.events) {

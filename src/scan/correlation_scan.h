@@ -45,6 +45,7 @@ void add_correlated_block(const Correlation_plan& plan, const Day_spectra& day,
 // console text and results files do not depend on the budget or on the number of threads.
 // Fails (see results_written) when any results file could not be opened or written completely,
 // and (see downloads_complete) when a day file of the templates (bank.failed_downloads) or of
-// the scan could not be downloaded; the scan goes on to the end all the same. Throws std::bad_alloc
-// when memory runs out.
+// the scan could not be downloaded; the scan goes on to the end all the same. Fails at once,
+// with a message naming the budget it needs, when an event alone or a day file it reaches does
+// not fit in the budget. Throws std::bad_alloc when memory runs out.
 Status run_scan(const Template_file& control, const Template_bank& bank, long long budget);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "acquire/get_data.h"
+#include "control/outcome.h"
 #include "dsp/time_convert.h"
 #include "scan/fft_correlation.h"
 #include "scan/scan_plan.h"
@@ -48,24 +49,37 @@ struct Pending_channel {
     const std::set<int>* lengths = nullptr;  // template lengths of its spectra
 };
 
+// The memory a day's fetch may take beside its batch.
+struct Fetch_memory {
+    long long budget = 0;   // the run's, for the message of a day file too large for it
+    long long room = 0;     // bytes of the channel-days read and conditioned at once
+    std::size_t group = 1;  // channel-days conditioned at once, at most
+    int threads = 1;        // threads that compute spectra
+};
+
 // Fetches every channel the batch's templates need on day, in the order a scan template by
 // template would (the first fetch of each channel, and again for a channel whose day file was
-// not found before), conditions them up to group at a time (condition_channels), and composes
-// what each template prints (template_texts). Download lines go into the texts; the reader's
-// lines go to standard error as the files are read. Throws std::bad_alloc when memory runs out.
-Day_channels fetch_channels(const Template_file& control, const Template_bank& bank,
-                            const Scan_constants& sc, const Doy_time& day, const Batch& batch,
-                            const std::map<std::string, int>& extensions,
-                            const std::map<int, Correlation_plan>& plans, std::size_t group);
+// not found before), conditions them up to memory.group at a time and as far as memory.room
+// holds them (each counted as conditioning_bytes of its files), and composes what each template
+// prints (template_texts). Download lines go into the texts; the reader's lines go to standard
+// error as the files are read. Fails, with nothing more read, when a day file alone takes more
+// than memory.room: the message names it and the budget it needs. Throws std::bad_alloc when
+// memory runs out.
+Outcome<Day_channels> fetch_channels(const Template_file& control, const Template_bank& bank,
+                                     const Scan_constants& sc, const Doy_time& day,
+                                     const Batch& batch,
+                                     const std::map<std::string, int>& extensions,
+                                     const std::map<int, Correlation_plan>& plans,
+                                     const Fetch_memory& memory);
 
 // Conditions the pending days on all threads (each as get_data would for the whole day and the
 // samples past midnight asked for), keeps each trace's data spans, and computes its spectra and
 // window norms for every template length of its channel (windows of the template length M from
-// every position up to the trace's end). The decoded days are released and pending is emptied.
-// Throws std::bad_alloc when memory runs out.
+// every position up to the trace's end) on at most threads threads. The decoded days are
+// released and pending is emptied. Throws std::bad_alloc when memory runs out.
 void condition_channels(const Template_file& control, const Doy_time& day, const Scan_constants& sc,
                         std::vector<Pending_channel>& pending,
-                        const std::map<int, Correlation_plan>& plans);
+                        const std::map<int, Correlation_plan>& plans, int threads);
 
 // A fetch of template i for event e: what it printed (or the line of a template too long to be
 // correlated), and whether the day file was read for it.

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include <omp.h>
+
 #include "scan/block_kernels.h"
 #include "scan/correlation_scan.h"
 #include "scan/detection.h"
@@ -18,7 +20,7 @@
 // boundary is computed for both chunks, so the boundaries fall on block boundaries of the first
 // job (whole blocks per chunk), which then computes each of its blocks once.
 void stack_event_day(const std::vector<Correlation_job>& jobs, std::vector<float>& stack,
-                     std::vector<int>& stack_count) {
+                     std::vector<int>& stack_count, int threads) {
     const long long l = static_cast<long long>(std::min(stack.size(), stack_count.size()));
     long long chunk = 1 << 18, offset = 0;
     if (!jobs.empty() && jobs.front().s >= 0) {
@@ -30,7 +32,7 @@ void stack_event_day(const std::vector<Correlation_job>& jobs, std::vector<float
     const auto edge = [&](long long c) { return c == 0 ? 0 : std::min(l, offset + c * chunk); };
     const long long chunks = l <= 0 ? 0 : l <= offset ? 1 : (l - offset + chunk - 1) / chunk;
     bool out_of_memory = false;  // an exception must not leave the parallel region
-#pragma omp parallel
+#pragma omp parallel num_threads(threads > 0 ? threads : omp_get_max_threads())
     {
         std::map<const Correlation_plan*, Correlation_workspace> scratch;
 #pragma omp for schedule(dynamic, 1)
@@ -74,7 +76,7 @@ void stack_event_day(const std::vector<Correlation_job>& jobs, std::vector<float
 void stack_and_detect(const Template_file& control, const Template_bank& bank,
                       const Scan_constants& sc, const Doy_time& day, std::size_t e, Batch& batch,
                       const Day_channels& fetched, const std::map<int, Correlation_plan>& plans,
-                      Progress_line& progress) {
+                      Progress_line& progress, int threads) {
     Batch_event& event = batch.events[e];
     // Without templates every position would be 0/0: an empty stack reports the same (no MAD,
     // no match) without allocating a day of positions.
@@ -97,7 +99,7 @@ void stack_and_detect(const Template_file& control, const Template_bank& bank,
         jobs.push_back(
             {&plans.at(t.m), &channel.by_length.at(t.m), &t.spectrum, bank.moveout_samples[i]});
     }
-    stack_event_day(jobs, stack, stack_count);
+    stack_event_day(jobs, stack, stack_count, threads);
     // The event's templates are finished for this day.
     progress_advance(progress, static_cast<long long>(event.templates.size()));
     std::ostringstream detection_text;

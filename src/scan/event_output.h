@@ -10,11 +10,26 @@ struct Output_piece {
     std::string results_lines;
 };
 
+// A temporary file that holds an event's output until its turn; removed when the holder goes.
+struct Spill_file {
+    std::string path;  // empty until the first piece is held
+
+    Spill_file() = default;
+    Spill_file(Spill_file&& other) noexcept;
+    Spill_file& operator=(Spill_file&& other) noexcept;
+    Spill_file(const Spill_file&) = delete;
+    Spill_file& operator=(const Spill_file&) = delete;
+    ~Spill_file();
+};
+
 // The first event of a batch is live: its pieces are written at once. The later events' pieces
-// are held until the events before them are done.
+// are held until the events before them are done: in a temporary file in spill_dir (a results
+// directory, ending in '/'), or in memory should that file not be writable.
 struct Event_output {
     bool live = false;
-    std::vector<Output_piece> held;
+    std::string spill_dir;
+    Spill_file spill;
+    std::vector<Output_piece> held;         // pieces the temporary file could not take
     std::vector<std::string> failed_files;  // results files an append to failed, in order
 };
 
@@ -25,6 +40,6 @@ void put_text(Event_output& out, const std::string& text);
 // holds the append. An append that fails adds file_name to out.failed_files.
 void put_results(Event_output& out, const std::string& file_name, const std::string& lines);
 
-// Writes and performs everything held, in order (failed appends added to out.failed_files), then
-// makes out live.
+// Writes and performs everything held, in order (failed appends added to out.failed_files),
+// removes the temporary file, then makes out live.
 void release_output(Event_output& out);

@@ -6,6 +6,9 @@
 #include <new>
 #include <utility>
 
+#include <omp.h>
+
+#include "control/huge_pages.h"
 #include "scan/block_kernels.h"
 
 namespace {
@@ -33,6 +36,7 @@ Complex_buffer complex_buffer(std::size_t count) {
     if (!buffer) {
         throw std::bad_alloc();
     }
+    advise_huge_pages(buffer.get(), count * sizeof(fftwf_complex));
     return buffer;
 }
 
@@ -41,6 +45,7 @@ Real_buffer real_buffer(std::size_t count) {
     if (!buffer) {
         throw std::bad_alloc();
     }
+    advise_huge_pages(buffer.get(), count * sizeof(float));
     return buffer;
 }
 
@@ -195,10 +200,10 @@ Correlation_plan::~Correlation_plan() {
     }
 }
 
-Correlation_plan make_correlation_plan(int m) {
+Correlation_plan make_correlation_plan(int m, long long trace) {
     Correlation_plan plan;
     plan.m = std::max(m, 1);
-    plan.nfft = fft_size(plan.m);
+    plan.nfft = fft_size(plan.m, trace);
     plan.step = plan.nfft - plan.m + 1;
     plan.stride = spectrum_stride(plan.nfft);
     Real_buffer real = real_buffer(static_cast<std::size_t>(plan.nfft));
@@ -211,24 +216,66 @@ Correlation_plan make_correlation_plan(int m) {
     return plan;
 }
 
-int fft_size(int m) {
+int fft_size(int m, long long trace) {
     int nfft = 1024;
     while (nfft < 16 * static_cast<long long>(m) && nfft < (1 << 30)) {
         nfft *= 2;
     }
+    if (trace > 0) {
+        // A block longer than the trace would only transform zeros: one block takes every
+        // position of the trace.
+        const long long whole = fast_size(std::max<long long>(trace, m));
+        if (whole < nfft) {
+            nfft = static_cast<int>(whole);
+        }
+    }
     return nfft;
 }
 
-long long day_spectra_bytes(int m, long long positions) {
-    const int nfft = fft_size(std::max(m, 1));
+long long fast_size(long long x) {
+    long long best = 4;  // a power of two always qualifies
+    while (best < x) {
+        best *= 2;
+    }
+    for (long long a = 4; a < best; a *= 2) {
+        for (long long b = a; b < best; b *= 3) {
+            for (long long c = b; c < best; c *= 5) {
+                for (long long d = c; d < best; d *= 7) {
+                    if (d >= x) {
+                        best = d;
+                    }
+                }
+            }
+        }
+    }
+    return best;
+}
+
+long long day_spectra_bytes(int m, long long positions, long long trace) {
+    const int nfft = fft_size(std::max(m, 1), trace);
     const long long step = nfft - std::max(m, 1) + 1;
     const long long blocks = (positions + step - 1) / step;
     return blocks * static_cast<long long>(spectrum_stride(nfft) * sizeof(fftwf_complex)) +
            positions * static_cast<long long>(sizeof(float));
 }
 
+long long template_spectrum_bytes(int m, long long trace) {
+    const int nfft = fft_size(std::max(m, 1), trace);
+    return static_cast<long long>(spectrum_stride(nfft) * sizeof(fftwf_complex)) +
+           std::max(m, 1) * static_cast<long long>(sizeof(double));
+}
+
+long long workspace_bytes(int m, long long trace) {
+    const long long nfft = fft_size(std::max(m, 1), trace);
+    const long long step = nfft - std::max(m, 1) + 1;
+    const long long correlating =
+        static_cast<long long>(spectrum_stride(static_cast<int>(nfft)) * sizeof(fftwf_complex)) +
+        (nfft + step) * static_cast<long long>(sizeof(float));
+    return std::max(correlating, nfft * static_cast<long long>(sizeof(float)));
+}
+
 Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
-                             int positions, long long l) {
+                             int positions, long long l, int threads) {
     Day_spectra day;
     day.positions = positions;
     day.blocks = (positions + plan.step - 1) / plan.step;
@@ -241,7 +288,7 @@ Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<flo
     // An exception must not leave a parallel region: a thread that cannot get its buffers
     // skips its blocks, and the failure is thrown once the region is done.
     bool out_of_memory = false;
-#pragma omp parallel
+#pragma omp parallel num_threads(threads > 0 ? threads : omp_get_max_threads())
     {
         Real_buffer block;
 #pragma omp for schedule(dynamic, 16)

@@ -37,7 +37,7 @@ using Real_buffer = std::unique_ptr<float[], Fftw_free>;
 // so every run computes the same numbers. Move-only; destroys its plans.
 struct Correlation_plan {
     int m = 0;
-    int nfft = 0;            // power of two, at least 16 m
+    int nfft = 0;            // see fft_size
     int step = 0;            // positions per block: nfft - m + 1
     std::size_t stride = 0;  // complex values per stored block spectrum (nfft / 2 + 1, rounded up)
     fftwf_plan forward = nullptr;
@@ -51,15 +51,30 @@ struct Correlation_plan {
     ~Correlation_plan();
 };
 
-// Plans for templates of m >= 1 samples. Calls the FFTW planner, which is not thread-safe: call
-// outside parallel regions. Throws std::bad_alloc when FFTW cannot plan.
-Correlation_plan make_correlation_plan(int m);
+// Plans for templates of m >= 1 samples correlated with traces of at most trace samples (0: no
+// limit). Calls the FFTW planner, which is not thread-safe: call outside parallel regions.
+// Throws std::bad_alloc when FFTW cannot plan.
+Correlation_plan make_correlation_plan(int m, long long trace = 0);
 
-// FFT size of the plan for templates of m samples.
-int fft_size(int m);
+// FFT size for templates of m samples and traces of at most trace samples (0: no limit): the
+// power of two of at least 1024 and 16 m, or, when smaller, the smallest size of the form
+// 2^a 3^b 5^c 7^d that is a multiple of 4 and at least trace (and m), which takes every
+// position of a trace in one block.
+int fft_size(int m, long long trace = 0);
 
-// Bytes held by a Day_spectra for templates of m samples and the given number of positions.
-long long day_spectra_bytes(int m, long long positions);
+// The smallest number of the form 2^a 3^b 5^c 7^d (a >= 2) that is at least x (at least 4).
+long long fast_size(long long x);
+
+// Bytes held by a Day_spectra for templates of m samples and the given number of positions,
+// on traces of at most trace samples (as make_correlation_plan).
+long long day_spectra_bytes(int m, long long positions, long long trace = 0);
+
+// Bytes of a template's spectrum and of its samples in double (Template_spectrum).
+long long template_spectrum_bytes(int m, long long trace = 0);
+
+// Bytes each thread holds for correlations of one template length: its workspace and its block
+// of values (see stack_event_day), or the block copy of make_day_spectra, whichever is larger.
+long long workspace_bytes(int m, long long trace = 0);
 
 // The positions of one block whose values are computed directly, and the (scaled) samples of
 // their windows: samples[0] is the trace sample at block position `from`.
@@ -96,11 +111,11 @@ inline bool is_gap_position(const float* day, long long size, long long p, long 
 // trace.size() - m + 1, at least 1), with the gap flags of l correlation positions folded in,
 // and the windows whose values must be computed directly. Sums are in double, per block from the
 // block's first window (summed afresh where they would come out flat, or small next to the
-// block's energy); the trace is scaled by a power of two first, which changes no ratio. Runs on the
-// OpenMP threads (call it outside parallel regions); the result does not depend on their number.
-// Throws std::bad_alloc.
+// block's energy); the trace is scaled by a power of two first, which changes no ratio. Runs on at
+// most threads OpenMP threads (0: all; call it outside parallel regions), each holding a block of
+// nfft floats; the result does not depend on their number. Throws std::bad_alloc.
 Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
-                             int positions, long long l);
+                             int positions, long long l, int threads = 0);
 
 struct Template_spectrum {
     bool flat = true;  // no variance: correlates as 0 everywhere

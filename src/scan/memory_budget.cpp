@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "acquire/get_data.h"
 #include "scan/fft_correlation.h"
 
 namespace {
@@ -77,31 +78,37 @@ Outcome<long long> memory_budget_bytes() {
     }
     const long long pages = sysconf(_SC_PHYS_PAGES);
     const long long page_size = sysconf(_SC_PAGE_SIZE);
-    long long memory = pages > 0 && page_size > 0 ? pages * page_size : 8192 * mib;
+    const long long memory = pages > 0 && page_size > 0 ? pages * page_size : 8192 * mib;
+    return succeeded(default_budget(memory, cgroup_memory_limit()));
+}
+
+long long default_budget(long long physical, long long limit) {
     // A batch job or a container may be held to less than the machine has.
-    const long long limit = cgroup_memory_limit();
-    if (limit > 0)
-        memory = std::min(memory, limit);
-    return succeeded(memory / 2);
+    return (limit > 0 ? std::min(physical, limit) : physical) / 2;
 }
 
-long long scan_base_bytes(long long n) {
-    // The traces are conditioned before the stacks of the day are made: the larger of an
-    // event-day's stack, counts and MAD selection (a stack's worth at most) and the conditioning
-    // of one trace; 64 MiB for the program, libraries and the per-thread FFT buffers.
-    return std::max(3 * n * 4, conditioning_bytes(n)) + 64 * mib;
+long long stack_bytes(long long n) {
+    // The MAD gathers the keys of one bucket per thread, then joins them: twice n keys when
+    // every position falls in one bucket.
+    return 4 * n * static_cast<long long>(sizeof(float));
 }
 
-long long conditioning_bytes(long long n) {
-    return std::max(3 * n * 4, 1LL);
+long long conditioning_bytes(long long reading, long long trace) {
+    return std::max(reading, reading / 2 + (trace + 400) * static_cast<long long>(sizeof(float)));
 }
 
-long long channel_length_bytes(long long n, int m) {
-    return day_spectra_bytes(m, std::max(n - m + 1, 1LL));
+long long channel_length_bytes(long long trace, int m) {
+    return day_spectra_bytes(m, std::max(trace - m + 1, 1LL), trace);
 }
 
-long long template_bytes(int m) {
-    return day_spectra_bytes(m, 1) - static_cast<long long>(sizeof(float));
+long long template_bytes(int m, long long trace) {
+    return template_spectrum_bytes(m, trace);
+}
+
+std::string budget_too_small(long long budget, long long need, const std::string& what) {
+    return "Error: the memory budget of " + std::to_string(budget / mib) + " MB is too small for " +
+           what + ", which needs about " + std::to_string((need + mib - 1) / mib) +
+           " MB: set VEMLO_MEMORY_MB to at least that";
 }
 
 Status check_memory_budget(const Template_file& control, long long budget) {
@@ -110,6 +117,12 @@ Status check_memory_budget(const Template_file& control, long long budget) {
     const std::size_t templates =
         std::min({control.pick_event.size(), control.network.size(), control.station.size(),
                   control.location.size(), control.channel.size()});
+    // Day traces reach past midnight by at most a template length (moveouts come on top, and
+    // the scan counts them).
+    const long long trace = n + m;
+    const long long day_work =
+        std::max(stack_bytes(n), conditioning_bytes(reading_bytes(trace, 4), trace)) +
+        workspace_bytes(m, trace);
     for (std::size_t k = 1; k <= control.event_names.size(); ++k) {
         std::set<std::string> channels;
         long long need = 0;
@@ -117,20 +130,18 @@ Status check_memory_budget(const Template_file& control, long long budget) {
             if (control.pick_event[i] == static_cast<long long>(k)) {
                 channels.insert(control.network[i] + "." + control.station[i] + "." +
                                 control.location[i] + "." + control.channel[i]);
-                need += template_bytes(m);
+                need += template_bytes(m, trace);
             }
         }
         if (channels.empty()) {
             continue;
         }
-        need += scan_base_bytes(n) +
-                static_cast<long long>(channels.size()) * channel_length_bytes(n, m);
+        need += program_bytes + day_work +
+                static_cast<long long>(channels.size()) * channel_length_bytes(trace, m);
         if (need > budget) {
-            return failure("Error: the memory budget of " + std::to_string(budget / mib) +
-                           " MB is too small for event #" + std::to_string(k) + " (" +
-                           control.event_names[k - 1] + "), which needs about " +
-                           std::to_string((need + mib - 1) / mib) +
-                           " MB: set VEMLO_MEMORY_MB to at least that");
+            return failure(budget_too_small(
+                budget, need,
+                "event #" + std::to_string(k) + " (" + control.event_names[k - 1] + ")"));
         }
     }
     return success();

@@ -56,50 +56,72 @@ std::map<std::string, int> day_extensions(const Template_file& c, const Template
     return extensions;
 }
 
-Batch next_batch(const Template_file& c, const Template_bank& bank, const Scan_constants& sc,
-                 const std::map<std::string, int>& extensions,
-                 const std::map<int, Correlation_plan>& plans, long long budget, long long base,
-                 std::size_t& next) {
-    Batch batch;
-    const std::size_t n_events = c.event_names.size();
-    const std::size_t n_templates = usable_templates(c, bank);
+std::vector<std::size_t> plan_batches(const std::vector<Event_need>& events, long long room) {
+    std::vector<std::size_t> ends;
+    std::set<std::string> shared;  // names counted in the current batch
     long long held = 0;
-    for (; next <= n_events; ++next) {
+    auto more = [&](const Event_need& event) {
+        long long bytes = event.own;
+        for (const auto& [name, size] : event.shared)
+            bytes += shared.count(name) == 0 ? size : 0;
+        return bytes;
+    };
+    for (std::size_t e = 0; e < events.size(); ++e) {
+        if (e > 0 && held + more(events[e]) > room) {
+            ends.push_back(e);
+            shared.clear();
+            held = 0;
+        }
+        held += more(events[e]);
+        for (const auto& entry : events[e].shared)
+            shared.insert(entry.first);
+    }
+    if (!events.empty())
+        ends.push_back(events.size());
+    return ends;
+}
+
+std::vector<Event_need> event_needs(const Template_file& c, const Template_bank& bank,
+                                    const Scan_constants& sc,
+                                    const std::map<std::string, int>& extensions) {
+    std::vector<Event_need> needs(c.event_names.size());
+    for (std::size_t i = 0; i < usable_templates(c, bank); ++i) {
+        const long long k = c.pick_event[i];
+        if (k < 1 || k > static_cast<long long>(needs.size()) || !correlatable(bank, i, sc.n))
+            continue;
+        const std::string key = channel_key(c, i);
+        const long long trace = static_cast<long long>(sc.n) + extensions.at(key);
+        const int m = used_length(bank, i);
+        Event_need& need = needs[static_cast<std::size_t>(k - 1)];
+        need.own += template_bytes(m, trace);
+        need.shared[key + "\n" + std::to_string(m)] = channel_length_bytes(trace, m);
+    }
+    return needs;
+}
+
+Batch make_batch(const Template_file& c, const Template_bank& bank, const Scan_constants& sc,
+                 const std::map<int, Correlation_plan>& plans, std::size_t first, std::size_t end) {
+    Batch batch;
+    const std::size_t n_templates = usable_templates(c, bank);
+    for (std::size_t k = first; k < end; ++k) {
         Batch_event event;
-        event.k = next;
-        event.file_name = c.output_dir + c.event_names[next - 1] + ".txt";
-        std::map<std::string, std::set<int>> added = batch.lengths;
-        long long more = 0;
+        event.k = k;
+        event.file_name = c.output_dir + c.event_names[k - 1] + ".txt";
+        event.output.live = k == first;
+        event.output.spill_dir = c.output_dir;
         for (std::size_t i = 0; i < n_templates; ++i) {
-            if (c.pick_event[i] != static_cast<long long>(next))
+            if (c.pick_event[i] != static_cast<long long>(k))
                 continue;
             event.templates.push_back(i);
-            const std::string key = channel_key(c, i);
-            std::set<int>& set = added[key];
             if (correlatable(bank, i, sc.n)) {
-                more += template_bytes(used_length(bank, i));
-                if (set.insert(used_length(bank, i)).second)
-                    more += channel_length_bytes(sc.n + extensions.at(key), used_length(bank, i));
-            }
-        }
-        if (!batch.events.empty() && base + held + more > budget)
-            break;
-        held += more;
-        batch.lengths = std::move(added);
-        batch.events.push_back(std::move(event));
-    }
-    if (batch.events.empty())
-        return batch;
-    batch.events.front().output.live = true;
-    for (const Batch_event& event : batch.events) {
-        for (std::size_t i : event.templates) {
-            if (correlatable(bank, i, sc.n)) {
+                batch.lengths[channel_key(c, i)].insert(used_length(bank, i));
                 Batch_template& t = batch.templates[i];
                 t.i = i;
                 t.m = used_length(bank, i);
                 t.spectrum = make_template_spectrum(plans.at(t.m), bank.waveforms[i].data());
             }
         }
+        batch.events.push_back(std::move(event));
     }
     return batch;
 }

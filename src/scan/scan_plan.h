@@ -64,10 +64,27 @@ struct Batch {
     std::map<std::size_t, Batch_template> templates;  // the correlatable ones, by number
 };
 
-// The batch of the events from number next on whose day data fit in budget bytes beside base
-// bytes (at least one event), with its template spectra; next moves past it. The first event's
-// output is live. Throws std::bad_alloc when memory runs out.
-Batch next_batch(const Template_file& c, const Template_bank& bank, const Scan_constants& sc,
-                 const std::map<std::string, int>& extensions,
-                 const std::map<int, Correlation_plan>& plans, long long budget, long long base,
-                 std::size_t& next);
+// What scanning one event with others holds: bytes of its own (its template spectra), and
+// bytes it may share with the events of its batch, by name (a station channel's spectra for one
+// template length), counted once per batch.
+struct Event_need {
+    long long own = 0;
+    std::map<std::string, long long> shared;
+};
+
+// Cuts the events, in order, into batches: each takes the events from its first on while their
+// own bytes and the shared bytes counted once stay within room, and at least one event. Returns
+// the index one past each batch's last event, ascending (the last is events.size()).
+std::vector<std::size_t> plan_batches(const std::vector<Event_need>& events, long long room);
+
+// What each event of the run holds when scanned (Event_need, by event number less one), for
+// day traces of sc.n samples plus each channel's extension.
+std::vector<Event_need> event_needs(const Template_file& c, const Template_bank& bank,
+                                    const Scan_constants& sc,
+                                    const std::map<std::string, int>& extensions);
+
+// The batch of events first..end-1 (1-based), with its template spectra made on plans; the
+// first event's output is live and the others' held output spills into a temporary file in the
+// results directory. Throws std::bad_alloc when memory runs out.
+Batch make_batch(const Template_file& c, const Template_bank& bank, const Scan_constants& sc,
+                 const std::map<int, Correlation_plan>& plans, std::size_t first, std::size_t end);

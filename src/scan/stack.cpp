@@ -13,7 +13,7 @@ std::vector<float> correlate(const std::vector<float>& day, const std::vector<fl
         return {};
     }
     l = std::min(l, n - m_used + 1);
-    const Correlation_plan plan = make_correlation_plan(m_used);
+    const Correlation_plan plan = make_correlation_plan(m_used, n);
     const Day_spectra spectra = make_day_spectra(plan, day, l, 0);
     const Template_spectrum t = make_template_spectrum(plan, templ.data());
     Correlation_workspace work = make_workspace(plan);

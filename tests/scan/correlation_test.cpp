@@ -7,6 +7,7 @@
 #include <random>
 
 #include "scan/correlation_scan.h"
+#include "scan/fft_correlation.h"
 
 namespace {
 
@@ -110,6 +111,22 @@ TEST(Correlation, MatchesTheImageLibraryOnNoiseGapsFlatStretchesAndShortTemplate
     EXPECT_EQ(*std::max_element(r.begin() + 40000, r.begin() + 43000 - m + 1), 0.0f);
     EXPECT_EQ(*std::min_element(r.begin() + 70000, r.begin() + 70700 - m + 1), 0.0f);
     EXPECT_EQ(correlate(day, std::vector<float>(m, 3.0f), m, n), std::vector<float>(n - m + 1));
+
+    // A template longer than a sixteenth of the trace: one block of the smallest size of factors
+    // 2, 3, 5 and 7 (a multiple of 4) that holds the trace, not a power of two beyond it.
+    EXPECT_EQ(fft_size(m, n), 4096);
+    EXPECT_EQ(fft_size(20000, 50000), 50000);
+    EXPECT_EQ(fft_size(20000, 50001), 50176);
+    EXPECT_EQ(fft_size(20000), 1 << 19);
+    EXPECT_EQ(fast_size(1), 4);
+    EXPECT_EQ(fast_size(2128000), 2143260);
+    const std::vector<float> short_day(day.begin(), day.begin() + 50001);
+    const std::vector<float> long_template(day.begin() + 20000, day.begin() + 40000);
+    const std::vector<float> whole = correlate(short_day, long_template, 20000, 50001);
+    const auto [difference, where] =
+        largest_difference(whole, reference(short_day, long_template, 20000));
+    EXPECT_LT(difference, 1e-5) << "at " << where;
+    EXPECT_NEAR(whole[20000], 1.0f, 1e-6);
 }
 
 TEST(Correlation, FlatnessIsRelativeToTheDataMagnitude) {
