@@ -52,6 +52,7 @@ void condition_channels(const Template_file& control, const Doy_time& day, const
                                                               static_cast<int>(positions), wanted));
             }
         }
+        channel.trace = std::move(trace.samples);
     }
     pending.clear();
 }

@@ -100,6 +100,10 @@ long long channel_length_bytes(long long n, int m) {
     return day_spectra_bytes(m, std::max(n - m + 1, 1LL));
 }
 
+long long channel_trace_bytes(long long n) {
+    return n * static_cast<long long>(sizeof(float));
+}
+
 long long template_bytes(int m) {
     return day_spectra_bytes(m, 1) - static_cast<long long>(sizeof(float));
 }
@@ -123,8 +127,8 @@ Status check_memory_budget(const Template_file& control, long long budget) {
         if (channels.empty()) {
             continue;
         }
-        need += scan_base_bytes(n) +
-                static_cast<long long>(channels.size()) * channel_length_bytes(n, m);
+        need += scan_base_bytes(n) + static_cast<long long>(channels.size()) *
+                                         (channel_length_bytes(n, m) + channel_trace_bytes(n));
         if (need > budget) {
             return failure("Error: the memory budget of " + std::to_string(budget / mib) +
                            " MB is too small for event #" + std::to_string(k) + " (" +

@@ -26,6 +26,10 @@ long long conditioning_bytes(long long n);
 // spectra and window norms (with the gap flags) of that length.
 long long channel_length_bytes(long long n, int m);
 
+// Bytes one station channel holds through a scanned day whatever its template lengths: its
+// conditioned trace of n samples, kept for the measurements at the detections.
+long long channel_trace_bytes(long long n);
+
 // Bytes a template of m samples holds while its batch is scanned (its spectrum).
 long long template_bytes(int m);
 

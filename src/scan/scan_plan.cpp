@@ -78,6 +78,8 @@ Batch next_batch(const Template_file& c, const Template_bank& bank, const Scan_c
             std::set<int>& set = added[key];
             if (correlatable(bank, i, sc.n)) {
                 more += template_bytes(used_length(bank, i));
+                if (set.empty())
+                    more += channel_trace_bytes(sc.n + extensions.at(key));
                 if (set.insert(used_length(bank, i)).second)
                     more += channel_length_bytes(sc.n + extensions.at(key), used_length(bank, i));
             }

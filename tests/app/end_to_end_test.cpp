@@ -196,10 +196,10 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
     // The same bytes on 1, 2 and 4 threads, and with a budget that holds event 1 but not event 2
     // with it.
     const long long mib = 1 << 20;
-    const long long event_1 =
-        scan_base_bytes(n) + 3 * (channel_length_bytes(n, m) + template_bytes(m));
+    const long long event_1 = scan_base_bytes(n) + 3 * (channel_length_bytes(n, m) +
+                                                        channel_trace_bytes(n) + template_bytes(m));
     const long long budget_mb = (event_1 + mib - 1) / mib;
-    ASSERT_LT(budget_mb * mib, event_1 + channel_length_bytes(n, m));
+    ASSERT_LT(budget_mb * mib, event_1 + channel_length_bytes(n, m) + channel_trace_bytes(n));
     const std::string expected_results = read_file(dir.path + "/out/quake.txt");
     const std::vector<std::string> settings = {"OMP_NUM_THREADS=1", "OMP_NUM_THREADS=2",
                                                "OMP_NUM_THREADS=4",
