@@ -92,9 +92,10 @@ Outcome<double> max_lag_seconds() {
     const bool number = !text.empty() && end == text.c_str() + text.size() &&
                         text.find_first_not_of("0123456789.eE+-") == std::string::npos;
     if (!number || !(seconds >= 0.0 && seconds <= 60.0)) {
-        return failed<double>("Error: VEMLO_MAX_LAG must be a number of seconds from 0 to 60, "
-                              "not \"" +
-                              text + "\"");
+        return failed<double>(
+            "Error: VEMLO_MAX_LAG must be a number of seconds from 0 to 60, "
+            "not \"" +
+            text + "\"");
     }
     return succeeded(seconds);
 }

@@ -34,18 +34,18 @@ std::string number(const char* format, double value) {
 }  // namespace
 
 std::string channels_file_name(const std::string& results_name) {
-    const std::string stem = results_name.size() >= 4 &&
-                                     results_name.compare(results_name.size() - 4, 4, ".txt") == 0
-                                 ? results_name.substr(0, results_name.size() - 4)
-                                 : results_name;
+    const std::string stem =
+        results_name.size() >= 4 && results_name.compare(results_name.size() - 4, 4, ".txt") == 0
+            ? results_name.substr(0, results_name.size() - 4)
+            : results_name;
     return stem + ".channels.csv";
 }
 
 std::string format_channel_row(const std::string& detection_epoch, const Channel_codes& codes,
-                               const Channel_measurement& measured, double rate, int year,
-                               int doy, double pick_seconds) {
-    return detection_epoch + "," + csv_field(codes.network) + "," + csv_field(codes.station) +
-           "," + csv_field(codes.location == "--" ? "" : codes.location) + "," +
+                               const Channel_measurement& measured, double rate, int year, int doy,
+                               double pick_seconds) {
+    return detection_epoch + "," + csv_field(codes.network) + "," + csv_field(codes.station) + "," +
+           csv_field(codes.location == "--" ? "" : codes.location) + "," +
            csv_field(codes.channel) + "," + number("%.6f", measured.cc) + "," +
            number("%.7f", measured.lag / rate) + "," + utc_microseconds(year, doy, pick_seconds) +
            "," + number("%.7g", measured.ratio) + "\n";

@@ -22,8 +22,8 @@ struct Channel_codes {
 // at rate samples per second, the pick time (pick_seconds after midnight of day doy of year) in
 // UTC with microseconds, and the amplitude ratio (nan when there is none).
 std::string format_channel_row(const std::string& detection_epoch, const Channel_codes& codes,
-                               const Channel_measurement& measured, double rate, int year,
-                               int doy, double pick_seconds);
+                               const Channel_measurement& measured, double rate, int year, int doy,
+                               double pick_seconds);
 
 // The instant seconds after midnight of day doy of year as "YYYY-MM-DDTHH:MM:SS.ffffffZ",
 // rounded to the microsecond (seconds past either end of the day carry into the next dates).

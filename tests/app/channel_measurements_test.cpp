@@ -100,8 +100,7 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
     for (int s = 0; s < 3; ++s) {
         std::vector<Wavelet> wavelets;
         for (const auto& q : quakes)
-            wavelets.push_back(
-                {q.seconds + moveouts[s] + q.delay[s], q.amplitude, frequencies[s]});
+            wavelets.push_back({q.seconds + moveouts[s] + q.delay[s], q.amplitude, frequencies[s]});
         std::vector<int32_t> counts = synthetic_day(fs, 77 + s, wavelets);
         const std::string station = "S" + std::to_string(s + 1);
         if (s == 2)
@@ -135,8 +134,8 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
     for (int s = 0; s < 3; ++s) {
         const std::string station = "S" + std::to_string(s + 1);
         days.push_back(get_data(2013, 45, 0.0f, "XX", station, "00", "HHZ", n, control));
-        templates.push_back(get_data(2013, 45, float(3600 + moveouts[s]), "XX", station, "00",
-                                     "HHZ", m, control));
+        templates.push_back(
+            get_data(2013, 45, float(3600 + moveouts[s]), "XX", station, "00", "HHZ", m, control));
     }
     testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
@@ -160,7 +159,8 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
             EXPECT_NEAR(row.ratio, quakes[k].amplitude / quakes[0].amplitude,
                         0.01 * quakes[k].amplitude / quakes[0].amplitude)
                 << "row " << r;
-            const Row direct = direct_measurement(days[s], templates[s], p + long(moveouts[s] * fs));
+            const Row direct =
+                direct_measurement(days[s], templates[s], p + long(moveouts[s] * fs));
             EXPECT_NEAR(row.cc, direct.cc, 1e-5) << "row " << r;
             EXPECT_NEAR(row.lag * fs, direct.lag, 1e-3) << "row " << r;
             EXPECT_NEAR(row.ratio, direct.ratio, 1e-5 * direct.ratio) << "row " << r;
@@ -175,13 +175,13 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
     // The same bytes on 1 and 2 threads, and with a budget that scans the events one at a time; a
     // bad VEMLO_MAX_LAG is refused before anything is written.
     const long long mib = 1 << 20;
-    const long long event_1 =
-        scan_base_bytes(n) +
-        3 * (channel_length_bytes(n, m) + channel_trace_bytes(n) + template_bytes(m));
+    const long long event_1 = scan_base_bytes(n) + 3 * (channel_length_bytes(n, m) +
+                                                        channel_trace_bytes(n) + template_bytes(m));
     const long long budget_mb = (event_1 + mib - 1) / mib;
     ASSERT_LT(budget_mb * mib, event_1 + channel_length_bytes(n, m) + channel_trace_bytes(n));
-    for (const std::string& setting : std::vector<std::string>
-         {"OMP_NUM_THREADS=1", "OMP_NUM_THREADS=2", "VEMLO_MEMORY_MB=" + std::to_string(budget_mb)}) {
+    for (const std::string& setting :
+         std::vector<std::string>{"OMP_NUM_THREADS=1", "OMP_NUM_THREADS=2",
+                                  "VEMLO_MEMORY_MB=" + std::to_string(budget_mb)}) {
         const Run_result again =
             run_program({"env", setting, VEMLO_BINARY, "control.txt"}, dir.path);
         EXPECT_EQ(again.status, 0) << setting;
@@ -210,8 +210,7 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
     std::istringstream detections(read_file(dir.path + "/out/detections.csv"));
     std::string line;
     std::getline(detections, line);
-    ASSERT_EQ(line.substr(line.rfind(",delta_magnitude,magnitude")),
-              ",delta_magnitude,magnitude");
+    ASSERT_EQ(line.substr(line.rfind(",delta_magnitude,magnitude")), ",delta_magnitude,magnitude");
     std::map<std::string, double> delta;  // by epoch seconds
     while (std::getline(detections, line)) {
         std::vector<std::string> f;
