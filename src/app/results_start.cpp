@@ -31,9 +31,11 @@ Status start_channels_file(const std::string& path) {
     const int open_error = out ? 0 : errno;
     out << channels_header;
     out.close();
+    if (open_error != 0)
+        return failure("Error: " + std::string(results_open_failure) + " " + path + ": " +
+                       std::strerror(open_error));
     if (out.fail())
-        return failure("Error: " + std::string(results_open_failure) + " " + path +
-                       (open_error != 0 ? std::string(": ") + std::strerror(open_error) : ""));
+        return failure("Error: " + std::string(results_write_failure) + " " + path);
     return success();
 }
 
