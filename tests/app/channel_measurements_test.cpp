@@ -46,15 +46,20 @@ struct Row {
     double cc, lag, pick_seconds, ratio;  // the pick in seconds after midnight
 };
 
+std::vector<std::string> fields(const std::string& line) {
+    std::vector<std::string> f;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, ',');)
+        f.push_back(field);
+    return f;
+}
+
 std::vector<Row> read_rows(const std::string& text, std::string& header) {
     std::istringstream in(text);
     std::getline(in, header);
     std::vector<Row> rows;
     for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string field; std::getline(fields, field, ',');)
-            f.push_back(field);
+        const std::vector<std::string> f = fields(line);
         EXPECT_EQ(f.size(), 9u) << line;
         EXPECT_EQ(f[1] + "." + f[3], "XX.00") << line;
         EXPECT_EQ(f[7].substr(0, 11), "2013-02-14T") << line;
@@ -213,10 +218,7 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
     ASSERT_EQ(line.substr(line.rfind(",delta_magnitude,magnitude")), ",delta_magnitude,magnitude");
     std::map<std::string, double> delta;  // by epoch seconds
     while (std::getline(detections, line)) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string field; std::getline(fields, field, ',');)
-            f.push_back(field);
+        const std::vector<std::string> f = fields(line);
         if (f[0] == "quake")
             delta[f[2]] = std::stod(f[f.size() - 2]);
     }
