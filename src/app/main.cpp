@@ -18,6 +18,7 @@
 #include "control/messages.h"
 #include "control/run_record.h"
 #include "control/template_file.h"
+#include "scan/channel_measure.h"
 #include "scan/correlation_scan.h"
 #include "scan/memory_budget.h"
 #include "scan/results_file.h"
@@ -30,19 +31,20 @@ const char usage[] =
     "\n"
     "Searches continuous seismic data for repeats of the template events of CONTROL_FILE\n"
     "(default: template.txt in the current directory) by multi-station template matching, and\n"
-    "writes one results file per event and the run record vemlo-run.txt into the control\n"
-    "file's results directory.\n"
+    "writes one results file per event, its per-channel measurements <event>.channels.csv and\n"
+    "the run record vemlo-run.txt into the control file's results directory.\n"
     "\n"
     "  --templates-only  build the templates (downloading their day files when the control\n"
     "                    file allows it), scan no day and write no results\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
-    "Environment: OMP_NUM_THREADS (threads), VEMLO_MEMORY_MB (memory budget in megabytes).\n"
-    "Exit status: 0 when the run wrote every results file completely, 1 otherwise.\n";
+    "Environment: OMP_NUM_THREADS (threads), VEMLO_MEMORY_MB (memory budget in megabytes),\n"
+    "VEMLO_MAX_LAG (seconds a channel's pick may lie from its aligned time, default 0.5).\n"
+    "Exit status: 0 when the run wrote every results and channels file completely, 1 otherwise.\n";
 
 // The first failure among the checks made before any work, in order.
-Status check_before_work(const Template_file& control, long long& budget) {
+Status check_before_work(const Template_file& control, long long& budget, double& max_lag) {
     for (const auto& check : {check_settings, check_band, check_archive})
         if (Status status = check(control); !status.ok())
             return status;
@@ -50,6 +52,10 @@ Status check_before_work(const Template_file& control, long long& budget) {
     if (!memory.ok())
         return failure(memory.error);
     budget = *memory.value;
+    const Outcome<double> lag = max_lag_seconds();
+    if (!lag.ok())
+        return failure(lag.error);
+    max_lag = *lag.value;
     return check_memory_budget(control, budget);
 }
 
@@ -123,7 +129,8 @@ int main(int argc, char** argv) {
     const Template_file& control = *parsed.value;
     // Every check is made, and the memory budget found, before anything is written.
     long long budget = 0;
-    if (Status checked = check_before_work(control, budget); !checked.ok()) {
+    double max_lag = 0.0;
+    if (Status checked = check_before_work(control, budget, max_lag); !checked.ok()) {
         std::cout << *checked.error << std::endl;
         return 1;
     }
@@ -153,7 +160,7 @@ int main(int argc, char** argv) {
                 format_run_record(VEMLO_VERSION, record_path(filename), *text.value, control);
             Status done = start_results(control, record);
             if (done.ok())
-                done = run_scan(control, bank, budget);
+                done = run_scan(control, bank, budget, max_lag);
             if (!done.ok()) {
                 std::cout << std::flush;
                 std::cout << *done.error << std::endl;

@@ -10,6 +10,7 @@
 
 #include "control/messages.h"
 #include "control/run_record.h"
+#include "scan/channels_file.h"
 
 namespace {
 
@@ -20,6 +21,21 @@ Status empty_results_file(const std::string& path) {
         return failure("Error: " + std::string(results_open_failure) + " " + path + ": " +
                        std::strerror(errno));
     ::close(fd);
+    return success();
+}
+
+// Creates or empties path and writes the channels file's header into it. Fails with a line
+// naming it and the reason.
+Status start_channels_file(const std::string& path) {
+    std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    const int open_error = out ? 0 : errno;
+    out << channels_header;
+    out.close();
+    if (open_error != 0)
+        return failure("Error: " + std::string(results_open_failure) + " " + path + ": " +
+                       std::strerror(open_error));
+    if (out.fail())
+        return failure("Error: " + std::string(results_write_failure) + " " + path);
     return success();
 }
 
@@ -47,6 +63,8 @@ Status start_results(const Template_file& control, const std::string& record) {
     for (const std::string& name : control.event_names) {
         if (Status emptied = empty_results_file(dir + name + ".txt"); !emptied.ok())
             return emptied;
+        if (Status started = start_channels_file(dir + name + ".channels.csv"); !started.ok())
+            return started;
     }
     return success();
 }

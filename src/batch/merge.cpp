@@ -9,16 +9,30 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <set>
 
 #include "control/run_record.h"
 #include "dsp/time_convert.h"
+#include "scan/channels_file.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Appends the file at path (when there is one) to fd. Returns 0, or the errno of the failure.
-int append_file(int fd, const std::string& path) {
+// Writes size bytes of data to fd. Returns 0, or the errno of the failure.
+int write_all(int fd, const char* data, size_t size) {
+    for (size_t done = 0; done < size;) {
+        const ssize_t w = ::write(fd, data + done, size - done);
+        if (w < 0 && errno != EINTR)
+            return errno;
+        done += w > 0 ? size_t(w) : 0;
+    }
+    return 0;
+}
+
+// Appends the file at path (when there is one) to fd, without its first line when skip_line.
+// Returns 0, or the errno of the failure.
+int append_file(int fd, const std::string& path, bool skip_line = false) {
     const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return errno == ENOENT ? 0 : errno;
@@ -32,12 +46,10 @@ int append_file(int fd, const std::string& path) {
             error = n < 0 ? errno : 0;
             break;
         }
-        for (ssize_t done = 0; done < n && error == 0;) {
-            const ssize_t w = ::write(fd, buffer + done, size_t(n - done));
-            if (w < 0 && errno != EINTR)
-                error = errno;
-            done += w > 0 ? w : 0;
-        }
+        ssize_t from = 0;
+        while (skip_line && from < n)
+            skip_line = buffer[from++] != '\n';
+        error = write_all(fd, buffer + from, size_t(n - from));
         if (error)
             break;
     }
@@ -56,8 +68,10 @@ Outcome<std::vector<int>> merge_chunks(const Batch_work& work, const Template_fi
         const Outcome<std::string> identity = read_chunk_identity(work, chunk.number);
         bool complete = identity.ok() && chunk_done(work, chunk.number, *identity.value);
         for (size_t e = 0; complete && e < names.size(); ++e)
-            complete = fs::is_regular_file(chunk_output_dir(work, chunk.number) + names[e] + ".txt",
-                                           error);
+            for (const char* ending : {".txt", ".channels.csv"})
+                complete = complete &&
+                           fs::is_regular_file(
+                               chunk_output_dir(work, chunk.number) + names[e] + ending, error);
         if (!complete) {
             // A chunk whose results have gone since it was marked done runs again next time.
             (void)unmark_chunk(work, chunk.number);
@@ -67,17 +81,23 @@ Outcome<std::vector<int>> merge_chunks(const Batch_work& work, const Template_fi
     if (!not_done.empty())
         return succeeded(not_done);
 
-    // vemlo empties every results file first and then appends event after event, each day by
-    // day; events that share a name therefore follow one another in the same file. The run
-    // record is the one vemlo-batch wrote for the whole period (see record_run).
+    // vemlo empties every results file first (a channels file keeps its header) and then
+    // appends event after event, each day by day; events that share a name therefore follow one
+    // another in the same file. The run record is the one vemlo-batch wrote for the whole period
+    // (see record_run).
     std::map<std::string, std::vector<std::string>> sources;  // merged file: its parts in order
     std::vector<std::string> files;                           // in order of first appearance
+    std::set<std::string> with_header;                        // channels files
     for (size_t e = 0; e < control.event_names.size(); ++e) {
-        const std::string path = control.output_dir + control.event_names[e] + ".txt";
-        if (sources[path].empty())
-            files.push_back(path);
-        for (const Chunk& chunk : chunks)
-            sources[path].push_back(chunk_output_dir(work, chunk.number) + names[e] + ".txt");
+        for (const char* ending : {".txt", ".channels.csv"}) {
+            const std::string path = control.output_dir + control.event_names[e] + ending;
+            if (sources[path].empty())
+                files.push_back(path);
+            if (ending[1] == 'c')
+                with_header.insert(path);
+            for (const Chunk& chunk : chunks)
+                sources[path].push_back(chunk_output_dir(work, chunk.number) + names[e] + ending);
+        }
     }
     if (fs::is_regular_file(work.dir + run_record_file, error)) {
         files.push_back(control.output_dir + run_record_file);
@@ -95,10 +115,12 @@ Outcome<std::vector<int>> merge_chunks(const Batch_work& work, const Template_fi
         if (fd < 0)
             return discard("cannot write " + path + ": " + std::strerror(errno));
         written.push_back(path);
-        int problem = 0;
+        // A channels file takes its header once, then the rows of every part.
+        const bool header = with_header.count(path) != 0;
+        int problem = header ? write_all(fd, channels_header, std::strlen(channels_header)) : 0;
         for (const std::string& part : sources[path])
             if (problem == 0)
-                problem = append_file(fd, part);
+                problem = append_file(fd, part, header);
         if (problem == 0 && ::fsync(fd) != 0)
             problem = errno;
         if (::close(fd) != 0 && problem == 0)

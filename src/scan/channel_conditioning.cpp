@@ -53,6 +53,7 @@ void condition_channels(const Template_file& control, const Doy_time& day, const
                                         wanted, threads));
             }
         }
+        channel.trace = std::move(trace.samples);
     }
     pending.clear();
 }

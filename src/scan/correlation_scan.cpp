@@ -19,6 +19,7 @@
 
 #include "acquire/get_data.h"
 #include "dsp/time_convert.h"
+#include "scan/channel_measure.h"
 #include "scan/day_channels.h"
 #include "scan/event_day.h"
 #include "scan/event_output.h"
@@ -105,8 +106,10 @@ long long batch_bytes(const std::vector<Event_need>& needs, std::size_t first, s
 
 }  // namespace
 
-Status run_scan(const Template_file& control, const Template_bank& bank, long long budget) {
-    const Scan_constants sc = scan_constants(control, bank);
+Status run_scan(const Template_file& control, const Template_bank& bank, long long budget,
+                double max_lag) {
+    Scan_constants sc = scan_constants(control, bank);
+    sc.max_lag = max_lag_samples(max_lag, control.sample_rate);
     const double first_day = time_to_epoch(control.start_year, control.start_day, 0.0);
     const double last_day = time_to_epoch(control.end_year, control.end_day, 0.0);
     const double day_count = ((last_day + 86400.0) - first_day) / 86400.0;

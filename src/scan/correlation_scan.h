@@ -39,13 +39,16 @@ void add_correlated_block(const Correlation_plan& plan, const Day_spectra& day,
                           std::vector<int>& stack_count);
 
 // The whole scan: banner, events, days, templates, detection and results, on standard output,
-// in batches of events whose day data fit in budget bytes (see scan/memory_budget.h); a batch
-// holds at least one event. Each day's traces reach past midnight into the next day's file as
-// far as the templates need, so that every position of the day gets its stack value. The
-// console text and results files do not depend on the budget or on the number of threads.
-// Fails (see results_written) when any results file could not be opened or written completely,
-// and (see downloads_complete) when a day file of the templates (bank.failed_downloads) or of
-// the scan could not be downloaded; the scan goes on to the end all the same. Fails at once,
-// with a message naming the budget it needs, when an event alone or a day file it reaches does
-// not fit in the budget. Throws std::bad_alloc when memory runs out.
-Status run_scan(const Template_file& control, const Template_bank& bank, long long budget);
+// with every detection measured on each template channel that had data there (lags up to
+// max_lag seconds, see scan/channel_measure.h) into the event's channels file, in batches of
+// events whose day data fit in budget bytes (see scan/memory_budget.h); a batch holds at least
+// one event. Each day's traces reach past midnight into the next day's file as far as the
+// templates need, so that every position of the day gets its stack value. The console text and
+// results files do not depend on the budget or on the number of threads. Fails (see
+// results_written) when any results or channels file could not be opened or written
+// completely, and (see downloads_complete) when a day file of the templates
+// (bank.failed_downloads) or of the scan could not be downloaded; the scan goes on to the end
+// all the same. Fails at once, with a message naming the budget it needs, when an event alone or
+// a day file it reaches does not fit in the budget. Throws std::bad_alloc when memory runs out.
+Status run_scan(const Template_file& control, const Template_bank& bank, long long budget,
+                double max_lag);

@@ -24,6 +24,7 @@ struct Channel_day {
     std::size_t size = 0;           // samples of the trace: the day's, then any past midnight
     std::size_t asked = 0;          // samples asked for
     std::vector<Sample_span> data;  // the samples of the trace that are data
+    std::vector<float> trace;       // the conditioned samples, measured at the detections
     std::string conditioning_text;  // the progress line of each fetch
     std::map<int, Day_spectra> by_length;  // per template length
 };
@@ -75,8 +76,9 @@ Outcome<Day_channels> fetch_channels(const Template_file& control, const Templat
 // Conditions the pending days on all threads (each as get_data would for the whole day and the
 // samples past midnight asked for), keeps each trace's data spans, and computes its spectra and
 // window norms for every template length of its channel (windows of the template length M from
-// every position up to the trace's end) on at most threads threads. The decoded days are
-// released and pending is emptied. Throws std::bad_alloc when memory runs out.
+// every position up to the trace's end) on at most threads threads, and keeps the trace itself.
+// The decoded days are released and pending is emptied. Throws std::bad_alloc when memory runs
+// out.
 void condition_channels(const Template_file& control, const Doy_time& day, const Scan_constants& sc,
                         std::vector<Pending_channel>& pending,
                         const std::map<int, Correlation_plan>& plans, int threads);

@@ -9,6 +9,7 @@
 #include <omp.h>
 
 #include "scan/block_kernels.h"
+#include "scan/channels_file.h"
 #include "scan/correlation_scan.h"
 #include "scan/detection.h"
 #include "scan/event_output.h"
@@ -73,6 +74,47 @@ void stack_event_day(const std::vector<Correlation_job>& jobs, std::vector<float
     }
 }
 
+namespace {
+
+// The channels rows of the matches of event e: for every match, each of the event's templates
+// that added to the stack there, in template order.
+std::string measure_matches(const Template_file& control, const Template_bank& bank,
+                            const Scan_constants& sc, const Doy_time& day, std::size_t e,
+                            const Batch& batch, const Day_channels& fetched,
+                            const std::vector<int>& matches) {
+    const double rate = control.sample_rate;
+    std::string rows;
+    for (int p : matches) {
+        const std::string epoch = format_detection_time(day.year, day.doy, sc.fs, p);
+        for (std::size_t i : batch.events[e].templates) {
+            const auto said = fetched.templates.find({e, i});
+            if (said == fetched.templates.end() || !said->second.correlated)
+                continue;
+            const Channel_day& channel = fetched.channels.at(channel_key(control, i));
+            const int m = used_length(bank, i);
+            const long long s = bank.moveout_samples[i];
+            const Day_spectra& spectra = channel.by_length.at(m);
+            // The template had data there when it added to the stack at p.
+            if (s < 0 || p + s >= spectra.positions || is_gap(spectra, static_cast<int>(p + s)))
+                continue;
+            const Channel_measurement measured =
+                measure_channel(channel.trace.data(), static_cast<long long>(channel.trace.size()),
+                                p + s, bank.waveforms[i].data(), m, sc.max_lag);
+            if (!measured.measured)
+                continue;
+            const double pick =
+                static_cast<double>(p) / rate + static_cast<double>(s) / rate + measured.lag / rate;
+            rows += format_channel_row(
+                epoch,
+                {control.network[i], control.station[i], control.location[i], control.channel[i]},
+                measured, rate, day.year, day.doy, pick);
+        }
+    }
+    return rows;
+}
+
+}  // namespace
+
 void stack_and_detect(const Template_file& control, const Template_bank& bank,
                       const Scan_constants& sc, const Doy_time& day, std::size_t e, Batch& batch,
                       const Day_channels& fetched, const std::map<int, Correlation_plan>& plans,
@@ -107,5 +149,7 @@ void stack_and_detect(const Template_file& control, const Template_bank& bank,
     put_text(event.output, text + detection_text.str());
     put_results(event.output, event.file_name,
                 format_result_lines(day.year, day.doy, sc.fs, found.matches, stack, stack_count,
-                                    found.mad_value));
+                                    found.mad_value),
+                channels_file_name(event.file_name),
+                measure_matches(control, bank, sc, day, e, batch, fetched, found.matches));
 }

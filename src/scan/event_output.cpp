@@ -1,6 +1,6 @@
 // Held output goes to a temporary file as records, each a kind letter and its fields, every field
-// its length in decimal, a newline and its bytes: "T" console text, "A" a file name and the
-// lines to append to it. A piece is its text and any number of appends.
+// its length in decimal, a newline and its bytes: "T" console text, "A" a results file's name and
+// the lines to append to it, "C" a channels file's name and the rows to append to it.
 #include "scan/event_output.h"
 
 #include <unistd.h>
@@ -11,6 +11,7 @@
 #include <iostream>
 #include <utility>
 
+#include "scan/channels_file.h"
 #include "scan/results_file.h"
 
 namespace {
@@ -31,6 +32,8 @@ bool read_field(std::istream& in, std::string& field) {
 bool read_record(std::istream& in, char kind, Output_piece& piece) {
     if (kind == 'T')
         return read_field(in, piece.text);
+    if (kind == 'C')
+        return read_field(in, piece.channels_file) && read_field(in, piece.channels_rows);
     return kind == 'A' && read_field(in, piece.results_file) && read_field(in, piece.results_lines);
 }
 
@@ -54,6 +57,11 @@ bool spill_piece(Event_output& out, const Output_piece& piece) {
         write_field(file, piece.results_file);
         write_field(file, piece.results_lines);
     }
+    if (!piece.channels_file.empty()) {
+        file << 'C';
+        write_field(file, piece.channels_file);
+        write_field(file, piece.channels_rows);
+    }
     file.close();
     return !file.fail();
 }
@@ -70,6 +78,10 @@ void perform(Event_output& out, const Output_piece& piece) {
     if (!piece.results_file.empty() &&
         !append_lines(piece.results_file, piece.results_lines, std::cout)) {
         out.failed_files.push_back(piece.results_file);
+    }
+    if (!piece.channels_file.empty() &&
+        !append_channel_rows(piece.channels_file, piece.channels_rows)) {
+        out.failed_files.push_back(piece.channels_file);
     }
 }
 
@@ -91,17 +103,20 @@ void put_text(Event_output& out, const std::string& text) {
     if (out.live) {
         std::cout << text << std::flush;
     } else {
-        hold(out, {text, "", ""});
+        hold(out, {text, "", "", "", ""});
     }
 }
 
-void put_results(Event_output& out, const std::string& file_name, const std::string& lines) {
+void put_results(Event_output& out, const std::string& file_name, const std::string& lines,
+                 const std::string& channels_file, const std::string& rows) {
     if (out.live) {
         if (!append_lines(file_name, lines, std::cout))
             out.failed_files.push_back(file_name);
         std::cout.flush();
+        if (!append_channel_rows(channels_file, rows))
+            out.failed_files.push_back(channels_file);
     } else {
-        hold(out, {"", file_name, lines});
+        hold(out, {"", file_name, lines, channels_file, rows});
     }
 }
 

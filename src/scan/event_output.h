@@ -8,6 +8,8 @@ struct Output_piece {
     std::string text;          // console text
     std::string results_file;  // when not empty: after text, append results_lines to it
     std::string results_lines;
+    std::string channels_file;  // when not empty: then append channels_rows to it
+    std::string channels_rows;
 };
 
 // A temporary file that holds an event's output until its turn; removed when the holder goes.
@@ -30,15 +32,17 @@ struct Event_output {
     std::string spill_dir;
     Spill_file spill;
     std::vector<Output_piece> held;         // pieces the temporary file could not take
-    std::vector<std::string> failed_files;  // results files an append to failed, in order
+    std::vector<std::string> failed_files;  // files an append to failed, in order
 };
 
 // Writes text on standard output when out is live, else holds it.
 void put_text(Event_output& out, const std::string& text);
 
-// Appends lines to file_name (printing its lines, see append_lines) when out is live, else
-// holds the append. An append that fails adds file_name to out.failed_files.
-void put_results(Event_output& out, const std::string& file_name, const std::string& lines);
+// Appends lines to file_name (printing its lines, see append_lines) and then rows to channels_file
+// (append_channel_rows) when out is live, else holds both appends. An append that fails adds its
+// file's name to out.failed_files.
+void put_results(Event_output& out, const std::string& file_name, const std::string& lines,
+                 const std::string& channels_file, const std::string& rows);
 
 // Writes and performs everything held, in order (failed appends added to out.failed_files),
 // removes the temporary file, then makes out live.

@@ -101,6 +101,10 @@ long long channel_length_bytes(long long trace, int m) {
     return day_spectra_bytes(m, std::max(trace - m + 1, 1LL), trace);
 }
 
+long long channel_trace_bytes(long long trace) {
+    return trace * static_cast<long long>(sizeof(float));
+}
+
 long long template_bytes(int m, long long trace) {
     return template_spectrum_bytes(m, trace);
 }
@@ -137,7 +141,8 @@ Status check_memory_budget(const Template_file& control, long long budget) {
             continue;
         }
         need += program_bytes + day_work +
-                static_cast<long long>(channels.size()) * channel_length_bytes(trace, m);
+                static_cast<long long>(channels.size()) *
+                                   (channel_length_bytes(trace, m) + channel_trace_bytes(trace));
         if (need > budget) {
             return failure(budget_too_small(
                 budget, need,

@@ -30,6 +30,10 @@ long long stack_bytes(long long n);
 // pads; or reading itself, when that is more.
 long long conditioning_bytes(long long reading, long long trace);
 
+// Bytes one station channel holds through a scanned day whatever its template lengths: its
+// conditioned trace of trace samples, kept for the measurements at the detections.
+long long channel_trace_bytes(long long trace);
+
 // Bytes one station channel holds through a scanned day for templates of m samples, its day
 // trace being trace samples: the block spectra and window norms (with the gap flags).
 long long channel_length_bytes(long long trace, int m);

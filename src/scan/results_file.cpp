@@ -19,12 +19,18 @@ double detection_time(int year, int doy, float fs, int p) {
 
 void write_line(std::ostream& os, int year, int doy, float fs, int p, float stack_value,
                 float mad_value, int count) {
-    os << std::fixed << std::setprecision(3) << detection_time(year, doy, fs, p) << " "
-       << std::setprecision(8) << static_cast<double>(stack_value) << " "
-       << static_cast<double>(mad_value) << " " << count << "\n";
+    os << format_detection_time(year, doy, fs, p) << " " << std::fixed << std::setprecision(8)
+       << static_cast<double>(stack_value) << " " << static_cast<double>(mad_value) << " " << count
+       << "\n";
 }
 
 }  // namespace
+
+std::string format_detection_time(int year, int doy, float fs, int p) {
+    std::ostringstream os;
+    os << std::fixed << std::setprecision(3) << detection_time(year, doy, fs, p);
+    return os.str();
+}
 
 std::string format_result_line(int year, int doy, float fs, int p, float stack_value,
                                float mad_value, int count) {

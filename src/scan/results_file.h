@@ -9,6 +9,10 @@
 
 #include "control/outcome.h"
 
+// The first field of a results line: the epoch seconds of stack position p on day doy of year
+// at rate fs, 3 decimals.
+std::string format_detection_time(int year, int doy, float fs, int p);
+
 // One results line (with its "\n"): the detection time of stack position p on day doy of year
 // at rate fs (3 decimals), the stack value and the MAD (8 decimals), the template count.
 std::string format_result_line(int year, int doy, float fs, int p, float stack_value,

@@ -94,6 +94,7 @@ std::vector<Event_need> event_needs(const Template_file& c, const Template_bank&
         const int m = used_length(bank, i);
         Event_need& need = needs[static_cast<std::size_t>(k - 1)];
         need.own += template_bytes(m, trace);
+        need.shared[key] = channel_trace_bytes(trace);
         need.shared[key + "\n" + std::to_string(m)] = channel_length_bytes(trace, m);
     }
     return needs;

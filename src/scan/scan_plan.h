@@ -15,9 +15,10 @@
 
 struct Scan_constants {
     float fs = 0.0f;
-    int n = 0;  // samples of a day, and positions of an event-day stack
-    int w = 0;  // separation window of detection
-    int m = 0;  // template length in samples (at least 1)
+    int n = 0;        // samples of a day, and positions of an event-day stack
+    int w = 0;        // separation window of detection
+    int m = 0;        // template length in samples (at least 1)
+    int max_lag = 0;  // samples a channel's measurement looks either side of its aligned position
 };
 
 // The constants of a scan at control's rate with bank's template length, held to the int range.

@@ -197,7 +197,8 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
     // with it. What event 1 alone needs, from this test's sizes: the program's 64 MiB; a day's
     // stack, counts and MAD selection of up to twice n keys (more than reading and conditioning a
     // day trace of n + m samples); one thread's FFT buffers; and per template and station channel,
-    // its spectrum and samples in double, and the day's block spectra and window norms. FFTs of
+    // its spectrum and samples in double, and the day's block spectra, window norms and the
+    // conditioned trace (kept for the channel measurements). FFTs of
     // 2048 samples (16 m up to a power of two) take 1949 positions a block (444 blocks for a day
     // trace), a block spectrum 1025 complex floats rounded up to 1032.
     const long long mib = 1 << 20, trace = n + m, spectrum = 1032 * 8;
@@ -205,7 +206,7 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
     ASSERT_GT(stack, 2 * 4 * trace);
     const long long workspace = spectrum + (2048 + 1949) * 4;
     const long long one_template = spectrum + m * 8;
-    const long long one_channel = 444 * spectrum + (trace - m + 1) * 4;
+    const long long one_channel = 444 * spectrum + (trace - m + 1) * 4 + trace * 4;
     const long long event_1 = 64 * mib + stack + workspace + 3 * (one_template + one_channel);
     const long long budget_mb = (event_1 + mib - 1) / mib;
     ASSERT_LT(budget_mb * mib, event_1 + one_template + one_channel);

@@ -1,6 +1,6 @@
 // What a run leaves and how it ends on a one-station archive: the run record, a results directory
-// with a blank in its name, --templates-only, no template made, and results files that cannot be
-// opened or written (status 1, the file named).
+// with a blank in its name, --templates-only, no template made, and results and channels files that
+// cannot be opened or written (status 1, the file named).
 #include <gtest/gtest.h>
 
 #include "support/synthetic_archive.h"
@@ -63,6 +63,23 @@ TEST(RunOutcome, RecordsTemplatesOnlyAndFailuresThatReachTheExitStatus) {
     r = run("blocked", quake);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("\nError: Unable to open output file blocked/quake.txt: Is a directory\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("Cross-correlating"), std::string::npos) << r.out;
+    // So does a channels file, or one whose header cannot be written.
+    ASSERT_EQ(run_program({"mkdir", "-p", dir.path + "/held/quake.channels.csv"}).status, 0);
+    r = run("held", quake);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\nError: Unable to open output file held/quake.channels.csv: Is a "
+                         "directory\n"),
+              std::string::npos)
+        << r.out;
+    ASSERT_EQ(run_program({"mkdir", "-p", dir.path + "/short"}).status, 0);
+    ASSERT_EQ(run_program({"ln", "-s", "/dev/full", dir.path + "/short/quake.channels.csv"}).status,
+              0);
+    r = run("short", quake);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\nError: Unable to write output file short/quake.channels.csv\n"),
               std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("Cross-correlating"), std::string::npos) << r.out;

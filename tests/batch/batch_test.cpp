@@ -43,14 +43,17 @@ struct Batch_test : ::testing::Test {
         write_file(dir->path + "/single.txt", control("single/"));
         const Run_result run = run_program({VEMLO_BINARY, "single.txt"}, dir->path);
         ASSERT_EQ(run.status, 0) << run.out;
+        ASSERT_GT(read_file(dir->path + "/single/quake.channels.csv").size(), 200u);
     }
     static void TearDownTestSuite() { delete dir; }
 
-    // Every results file of output_dir is byte-identical to the single run's, and the run record
+    // Every results and channels file of output_dir is byte-identical to the single run's (which
+    // has channels rows), and the run record
     // is the one vemlo writes, for the control file named control_file.
     static void expect_single_run_results(const std::string& output_dir,
                                           const std::string& control_file) {
-        for (const char* name : {"quake.txt", "lonely.txt", "ghost.txt"}) {
+        for (const char* name : {"quake.txt", "lonely.txt", "ghost.txt", "quake.channels.csv",
+                                 "lonely.channels.csv", "ghost.channels.csv"}) {
             const std::string single = read_file(dir->path + "/single/" + name);
             const std::string path = dir->path + "/" + output_dir + name;
             EXPECT_EQ(run_program({"test", "-f", path}).status, 0) << name;

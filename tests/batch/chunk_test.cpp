@@ -1,6 +1,6 @@
 // How vemlo-batch judges a chunk, merges, and stops, with a stand-in for vemlo: a copy of
-// vemlo-batch runs the shell script "vemlo" beside it, which writes the results files and the
-// console text the test asks for (FAKE_RESULTS, FAKE_LOG, FAKE_STATUS), then fills the disk
+// vemlo-batch runs the shell script "vemlo" beside it, which writes the results and channels files
+// and the console text the test asks for (FAKE_RESULTS, FAKE_LOG, FAKE_STATUS), then fills the disk
 // (FAKE_FILL, a file to grow), or sleeps (FAKE_SLEEP, writing its process id into that folder).
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -23,8 +23,8 @@ namespace {
 
 const char fake_vemlo[] = R"(#!/bin/sh
 if [ -n "$FAKE_SLEEP" ]; then echo $$ > "$FAKE_SLEEP/$$"; exec sleep 120; fi
-out=$(sed -n 2p "$1"); mkdir -p "$out"; rm -f "$out"*.txt
-for name in $FAKE_RESULTS; do printf '' > "$out$name.txt"; done
+out=$(sed -n 2p "$1"); mkdir -p "$out"; rm -f "$out"*.txt "$out"*.channels.csv
+for name in $FAKE_RESULTS; do printf '' > "$out$name.txt"; echo header > "$out$name.channels.csv"; done
 printf "$FAKE_LOG"
 [ -n "$FAKE_FILL" ] && dd if=/dev/zero of="$FAKE_FILL" bs=4096 2>/dev/null
 [ "$FAKE_STATUS" = kill ] && kill -9 $$

@@ -38,13 +38,14 @@ TEST(EventOutput, HeldPiecesGoToATemporaryFileAndComeBackInOrder) {
     Event_output out;
     out.spill_dir = dir.path + "/";
     const std::string a = dir.path + "/a.txt", b = dir.path + "/b.txt";
+    const std::string rows = dir.path + "/a.channels.csv";
     // Text and lines holding the record layout's own characters, an empty append, two files.
     EXPECT_EQ(printed([&] {
                   put_text(out, "Event #2\n");
-                  put_results(out, a, "1 0.5 0.1 3\nT5\n");
+                  put_results(out, a, "1 0.5 0.1 3\nT5\n", rows, "1,C\n2\n");
                   put_text(out, "12\nA\n");
-                  put_results(out, b, "");
-                  put_results(out, a, "2 0.6 0.1 3\n");
+                  put_results(out, b, "", dir.path + "/b.channels.csv", "");
+                  put_results(out, a, "2 0.6 0.1 3\n", rows, "3\n");
               }),
               "");
     ASSERT_EQ(held_files(dir.path).size(), 1u);
@@ -54,6 +55,7 @@ TEST(EventOutput, HeldPiecesGoToATemporaryFileAndComeBackInOrder) {
     EXPECT_EQ(printed([&] { release_output(out); }),
               "Event #2\n" + writing + "12\nA\n" + writing + writing);
     EXPECT_EQ(read_file(a), "1 0.5 0.1 3\nT5\n2 0.6 0.1 3\n");
+    EXPECT_EQ(read_file(rows), "1,C\n2\n3\n");
     EXPECT_TRUE(std::filesystem::exists(b));
     EXPECT_TRUE(held_files(dir.path).empty());
     EXPECT_TRUE(out.failed_files.empty());
@@ -67,7 +69,7 @@ TEST(EventOutput, HeldPiecesGoToATemporaryFileAndComeBackInOrder) {
     failing.spill_dir = dir.path + "/";
     unwritable.spill_dir = dir.path + "/missing/";
     printed([&] {
-        put_results(failing, dir.path, "1\n");
+        put_results(failing, dir.path, "1\n", dir.path + "/f.channels.csv", "");
         put_text(unwritable, "held\n");
         release_output(failing);
     });
