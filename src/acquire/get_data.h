@@ -32,7 +32,7 @@ struct Decoded_day {
 struct Day_sources {
     std::vector<Mseed_source> sources;  // empty when no usable day file exists
     bool deletion_notice[2] = {false, false};
-    double reach = 0.0;  // seconds after midnight read, as read_day's
+    double reach = 0.0;            // seconds after midnight read, as read_day's
     bool download_failed = false;  // as Decoded_day's
 };
 

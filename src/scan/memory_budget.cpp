@@ -142,7 +142,7 @@ Status check_memory_budget(const Template_file& control, long long budget) {
         }
         need += program_bytes + day_work +
                 static_cast<long long>(channels.size()) *
-                                   (channel_length_bytes(trace, m) + channel_trace_bytes(trace));
+                    (channel_length_bytes(trace, m) + channel_trace_bytes(trace));
         if (need > budget) {
             return failure(budget_too_small(
                 budget, need,
