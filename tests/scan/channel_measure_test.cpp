@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "scan/channels_file.h"
-#include "scan/event_output.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -102,21 +101,4 @@ TEST(ChannelMeasure, RowsMaxLagAndAppendingHeldOrLive) {
     EXPECT_EQ(read_file(dir.path + "/a.channels.csv"), "x\ny\n");
     EXPECT_FALSE(append_channel_rows(dir.path, "x\n"));
     EXPECT_FALSE(append_channel_rows("/dev/full", "x\n"));
-
-    // Held or live, rows follow their results lines; a channels file that fails is named.
-    Event_output held, live;
-    held.spill_dir = dir.path + "/";
-    live.live = true;
-    testing::internal::CaptureStdout();
-    put_results(held, dir.path + "/e.txt", "line 1\n", dir.path + "/e.channels.csv", "row 1\n");
-    put_results(held, dir.path + "/e.txt", "", dir.path, "row 2\n");
-    EXPECT_EQ(read_file(dir.path + "/e.channels.csv"), "");
-    release_output(held);
-    put_results(live, dir.path + "/e.txt", "line 3\n", dir.path + "/e.channels.csv", "row 3\n");
-    put_results(live, dir.path + "/e.txt", "", "/dev/full", "row 4\n");
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(read_file(dir.path + "/e.txt"), "line 1\nline 3\n");
-    EXPECT_EQ(read_file(dir.path + "/e.channels.csv"), "row 1\nrow 3\n");
-    EXPECT_EQ(held.failed_files, std::vector<std::string>{dir.path});
-    EXPECT_EQ(live.failed_files, std::vector<std::string>{"/dev/full"});
 }

@@ -69,11 +69,15 @@ TEST(EventOutput, HeldPiecesGoToATemporaryFileAndComeBackInOrder) {
     failing.spill_dir = dir.path + "/";
     unwritable.spill_dir = dir.path + "/missing/";
     printed([&] {
-        put_results(failing, dir.path, "1\n", dir.path + "/f.channels.csv", "");
+        put_results(failing, dir.path, "1\n", dir.path, "r\n");
         put_text(unwritable, "held\n");
         release_output(failing);
     });
-    EXPECT_EQ(failing.failed_files, std::vector<std::string>{dir.path});
+    EXPECT_EQ(failing.failed_files, (std::vector<std::string>{dir.path, dir.path}));
+    Event_output live;  // a live append that fails is named at once
+    live.live = true;
+    printed([&] { put_results(live, a, "", "/dev/full", "r\n"); });
+    EXPECT_EQ(live.failed_files, std::vector<std::string>{"/dev/full"});
     EXPECT_EQ(unwritable.held.size(), 1u);
     EXPECT_EQ(printed([&] { release_output(unwritable); }), "held\n");
     {
