@@ -60,7 +60,7 @@ TEST(ChannelMeasure, SubSampleLagsRatiosAndTheEdgesOfTheTrace) {
     EXPECT_TRUE(std::isnan(found.ratio));
 }
 
-TEST(ChannelMeasure, RowsMaxLagAndAppendingHeldOrLive) {
+TEST(ChannelMeasure, RowsMaxLagAndAppending) {
     Channel_measurement found{true, 0.98765432, -1.25, 0.5};
     EXPECT_EQ(format_channel_row("1360800000.100", {"XX", "S1", "--", "HHZ"}, found, 100.0, 2013,
                                  45, 0.1 + 0.2 - 0.0125),
