@@ -126,7 +126,11 @@ bool write_day(const std::string& path, const Station& s, int doy, std::vector<i
     const int records = msr_pack(msr, write_record, out, &packed, 1, 0);
     msr->datasamples = nullptr;
     msr_free(&msr);
-    return std::fclose(out) == 0 && records > 0 && packed == static_cast<int64_t>(counts.size());
+    // A record that failed to go out leaves the stream's error flag set; fclose alone would only
+    // report the last flush.
+    const bool written = std::ferror(out) == 0;
+    return std::fclose(out) == 0 && written && records > 0 &&
+           packed == static_cast<int64_t>(counts.size());
 }
 
 }  // namespace
