@@ -6,7 +6,7 @@
 #   bench/compare_times.sh reference-build-dir new-build-dir [runs] [events] [days]
 #
 # runs defaults to 5, events to 20, days to 2. OMP_NUM_THREADS and VEMLO_MEMORY_MB are passed
-# on. WORK (default build-bench/times) holds the archive and the runs. Needs GNU time.
+# on. WORK (default build-bench/times) holds the runs and their archive. Needs GNU time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 ref=$(cd "$1" && pwd)
@@ -16,20 +16,14 @@ events=${4:-20}
 days=${5:-2}
 work=${WORK:-$root/build-bench/times}
 mkdir -p "$work/run"
-if [ ! -e "$work/archive" ]; then
-    rm -rf "$work/archive.tmp"
-    "$ref/make_example" "$work/archive.tmp" >/dev/null
-    mv "$work/archive.tmp" "$work/archive"
-fi
-[ -e "$work/run/archive" ] || ln -s "$work/archive" "$work/run/archive"
 : >"$work/ref.txt"
 : >"$work/new.txt"
 for ((k = 1; k <= runs; ++k)); do
     for which in ref new; do
         build=$ref
         [ $which = new ] && build=$new
-        WORKLOAD_DIR="$work/run" bash "$root/bench/workload.sh" "$events" "$days" "$build/vemlo" \
-            >/dev/null
+        MAKE_EXAMPLE="$ref/make_example" WORKLOAD_DIR="$work/run" \
+            bash "$root/bench/workload.sh" "$events" "$days" "$build/vemlo" >/dev/null
         awk '{ print $1, $3 + $4 }' "$work/run/time.txt" >>"$work/$which.txt"
         echo "$which run $k: $(tail -1 "$work/$which.txt") (wall, user+sys seconds)"
     done

@@ -10,7 +10,8 @@
 # picks at other times of day 100 (noise). days (default 2) is 1 or 2. The binary defaults to
 # build-bench/vemlo (configure with -DVEMLO_BUILD_BENCH=ON). OMP_NUM_THREADS and
 # VEMLO_MEMORY_MB are passed on; WORKLOAD_DIR (default build-bench/workload) is where the archive,
-# control file, console text and results go. Needs GNU time (/usr/bin/time).
+# control file, console text and results go; MAKE_EXAMPLE (default build-bench/make_example)
+# writes the archive when it is not there yet. Needs GNU time (/usr/bin/time).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 events=${1:-20}
@@ -20,7 +21,7 @@ work=${WORKLOAD_DIR:-$root/build-bench/workload}
 mkdir -p "$work"
 if [ ! -e "$work/archive" ]; then
     rm -rf "$work/archive.tmp"
-    "$root/build-bench/make_example" "$work/archive.tmp" >/dev/null
+    "${MAKE_EXAMPLE:-$root/build-bench/make_example}" "$work/archive.tmp" >/dev/null
     mv "$work/archive.tmp" "$work/archive"
 fi
 rm -rf "$work/results"
