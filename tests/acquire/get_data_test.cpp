@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -21,9 +20,8 @@ float signal(int64_t n, int fs) {
     return static_cast<float>(std::round(1000 * std::sin(2 * t) + 400 * std::sin(5 * t + 0.3)));
 }
 
-// Station XX.ABC.00.HHZ on 2013-02-10 in a scratch archive; the day file holds the signal at
-// rate fs over samples [from, to) and, after a gap, 800 more. With bad samples (counted from
-// midnight, within [from, to)) the file holds floats, NaN and infinities at those samples.
+// XX.ABC.00.HHZ on 2013-02-10: the signal at fs over samples [from, to), a gap, 800 more; bad
+// samples (from midnight) are NaN and infinities in a float file.
 struct Archive {
     Temp_dir tmp;
     Template_file control;
@@ -54,9 +52,7 @@ struct Archive {
                 write_mseed_float(path, series, samples);
         }
     }
-    // Samples that are not data, 0 before and after filtering: outside both segments, and the
-    // bad ones; the last sample of each stretch of data too, which has nothing to interpolate
-    // towards.
+    // Not data, so 0: outside the segments, bad samples, and each stretch's last sample.
     bool not_data(int64_t n) const {
         return n < from || (n >= to - 1 && n < to + 800) || n >= to + 1600 - 1 ||
                std::count(bad.begin(), bad.end(), n) > 0 ||
@@ -69,28 +65,19 @@ struct Archive {
 
 }  // namespace
 
-// Every window holds the asked number of samples, starting at start, at rates that divide 200
-// and at rates that do not, for templates shorter than a second too, late in the day at high
-// rates too; its samples are those of a fresh computation: the signal at the window's sample
-// times (padding 0) band-passed with 200 samples of padding on each side that has room for it.
+// Windows at several rates, late in the day too, against a fresh double computation: the signal
+// at the window's sample times (0 where no data) band-passed with up to 200 samples of padding.
 TEST(GetData, WindowsHoldTheAskedSamplesAtEveryRateAndBadFilesDoNotCrash) {
-    const Archive minute(100, 175, 6000);   // the first minute, from 1.75 s
-    const Archive day(8, -240, 8 * 86000);  // at 8/s every sample time is exact
-    const Archive odd(16, 0, 16 * 300);     // 200 samples are 12.5 s
-    const Archive fast(250, 0, 250 * 300);  // 200 samples are 0.8 s
-    const Archive bad(100, 0, 6000, {3000, 3001, 3002, 3400});
-    // Late in the day, where float times step by 8 ms, at high rates.
+    const Archive minute(100, 175, 6000), day(8, -240, 8 * 86000), odd(16, 0, 16 * 300),
+        fast(250, 0, 250 * 300), bad(100, 0, 6000, {3000, 3001, 3002, 3400});
+    // Late in the day, where float times step by 8 ms.
     const Archive late(250, 250 * 79990, 250 * 80070), later(1000, 1000 * 79990, 1000 * 80070);
-    // Window, then the first sample it reads and whether a leading and a trailing pad are cut.
+    // Window; first sample read; whether a leading and a trailing pad are cut.
     const std::tuple<const Archive*, float, int, int64_t, bool, bool> cases[] = {
         {&minute, 10.0f, 500, 800, true, true},    // read 8.0 to 17.0 s
-        {&minute, 10.0f, 550, 800, true, true},    // not a whole number of seconds
         {&minute, 2.0f, 500, 200, false, true},    // too close to midnight for a leading pad
-        {&minute, 30.0f, 50, 2800, true, true},    // a 0.5 s template
         {&day, 0.0f, 8 * 86400, 0, false, false},  // the whole day, both segments
-        {&day, 85950.0f, 800, 8 * 85925, true, true},
         {&odd, 100.0f, 1600, 1400, true, true},
-        {&fast, 100.0f, 2500, 24800, true, true},
         {&fast, 200.3f, 125, 50075 - 200, true, true},  // 0.5 s off the seconds grid
         {&bad, 30.0f, 500, 2800, true, true},           // non-finite samples are gaps
         {&late, 80000.0f, 250 * 60, 250 * 80000 - 200, true, true},
@@ -105,8 +92,7 @@ TEST(GetData, WindowsHoldTheAskedSamplesAtEveryRateAndBadFilesDoNotCrash) {
         bandpass(want, 1.0, archive->control.freq_high, 3, fs);
         const std::vector<float> got = archive->get(start, length);
         ASSERT_EQ(got.size(), static_cast<size_t>(length)) << fs << "/s at " << start;
-        // What is not data stays 0 after filtering. Interpolation rounding moves the filter's
-        // single-precision output by up to about 0.5; a one-sample shift by over 100.
+        // Interpolation rounding moves the output by about 0.5; a one-sample shift by over 100.
         for (size_t i = 0; i < got.size(); ++i) {
             const bool pad = archive->not_data(first + front + static_cast<int64_t>(i));
             ASSERT_NEAR(got[i], pad ? 0.0f : want[i + front], pad ? 0.0 : 2.0)
@@ -114,8 +100,7 @@ TEST(GetData, WindowsHoldTheAskedSamplesAtEveryRateAndBadFilesDoNotCrash) {
         }
     }
 
-    // Bad samples are reported once per read with the file and their count; damaged and
-    // missing files do not crash.
+    // Bad samples are reported once per read; damaged files do not crash.
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     EXPECT_EQ(bad.get(10.0f, 500).size(), 500u);
@@ -131,16 +116,9 @@ TEST(GetData, WindowsHoldTheAskedSamplesAtEveryRateAndBadFilesDoNotCrash) {
     std::generate(noise.begin(), noise.end(), std::mt19937(11));
     write_file(minute.path, noise);
     EXPECT_EQ(minute.get(10.0f, 500), std::vector<float>{not_found_sentinel});
-
-    testing::internal::CaptureStdout();
-    errno = 0;
-    EXPECT_EQ(createPath(minute.path + "/x"), -1);
-    EXPECT_EQ(errno, ENOTDIR);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "path [" + minute.path + "] not a dir \n");
 }
 
-// Two overlapping segments at 10/s: the first is taken where both have samples; a run of exact
-// zeros lasting a second is a gap, a shorter one is data.
+// Overlapping segments: the first comes first; a second of exact zeros is a gap, less is data.
 TEST(GetData, OverlapsFirstComeAndZeroRunsOfASecondAreGaps) {
     Temp_dir tmp;
     Template_file control;
@@ -150,7 +128,7 @@ TEST(GetData, OverlapsFirstComeAndZeroRunsOfASecondAreGaps) {
     control.freq_high = 3.0;
     ASSERT_EQ(createPath(tmp.path + "/ABC/2013"), 0);
     const std::string path = tmp.path + "/ABC/2013/ABC.XX.00.HHZ.2013.041";
-    // First 0 to 99.9 s, zeros from 20.0 to 20.8 s and from 50.0 to 50.9 s; then 80 to 149.9 s.
+    // 0 to 99.9 s with zeros at 20.0-20.8 s and 50.0-50.9 s; then 80 to 149.9 s.
     std::vector<int32_t> first(1000), second(700);
     for (int n = 0; n < 1000; ++n)
         first[n] = (n >= 200 && n < 209) || (n >= 500 && n < 510) ? 0 : signal(n, 10);
@@ -166,8 +144,6 @@ TEST(GetData, OverlapsFirstComeAndZeroRunsOfASecondAreGaps) {
         condition_window(read_day(2013, 41, "XX", "ABC", "00", "HHZ", control, out), 2013, 41, 0.0f,
                          1600, control, out);
     testing::internal::GetCapturedStderr();
-    // Data: the first segment up to its last sample before its one-second zero run, then from the
-    // run's end on, and the second segment where the first has nothing, up to its last sample.
     ASSERT_EQ(got.data.size(), 2u);
     EXPECT_EQ(std::make_pair(got.data[0].first, got.data[0].end), std::make_pair(0, 499));
     EXPECT_EQ(std::make_pair(got.data[1].first, got.data[1].end), std::make_pair(510, 1499));

@@ -13,7 +13,6 @@ void append_record(char* record, int length, void* handle) {
     std::fwrite(record, 1, static_cast<size_t>(length), static_cast<FILE*>(handle));
 }
 
-// Packs count samples of the given type and encoding from data (which msr_pack may modify).
 void write_mseed(const std::string& path, const Mseed_series& series, void* data, size_t count,
                  char sampletype, int8_t encoding) {
     FILE* out = std::fopen(path.c_str(), "ab");
@@ -45,7 +44,7 @@ void write_mseed(const std::string& path, const Mseed_series& series, void* data
 
 void write_mseed_int(const std::string& path, const Mseed_series& series,
                      const std::vector<int32_t>& samples) {
-    std::vector<int32_t> copy(samples);  // msr_pack takes a non-const buffer
+    std::vector<int32_t> copy(samples);  // msr_pack may modify it
     write_mseed(path, series, copy.data(), copy.size(), 'i', DE_STEIM2);
 }
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 Temp_dir::Temp_dir() {
@@ -27,14 +27,11 @@ Temp_dir::~Temp_dir() {
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void write_file(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    std::ofstream(path, std::ios::binary) << text;
 }
 
 Run_result run_program(const std::vector<std::string>& argv, const std::string& cwd) {
@@ -45,7 +42,7 @@ Run_result run_program(const std::vector<std::string>& argv, const std::string& 
     posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
     posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
-    // The shell changes directory and runs argv (status 127 when it cannot be found).
+    // The shell changes directory and runs argv (status 127 when not found).
     std::vector<std::string> command = {"sh", "-c", "cd \"$0\" && exec \"$@\"", cwd};
     command.insert(command.end(), argv.begin(), argv.end());
     std::vector<char*> args;
