@@ -30,21 +30,20 @@ std::string run_on_terminal(const std::string& command) {
 
 // The screen's lines after the terminal received text, without trailing blanks.
 std::string screen(const std::string& received) {
-    std::vector<std::string> lines(1);
+    std::string text, line;
     size_t column = 0;
-    for (char c : received) {
+    for (char c : received + "\n") {
+        if (c == '\n') {
+            text += line.erase(line.find_last_not_of(' ') + 1) + "\n";
+            line.clear();
+        }
         if (c == '\r' || c == '\n') {
             column = 0;
-            if (c == '\n')
-                lines.emplace_back();
-        } else {
-            lines.back().resize(std::max(lines.back().size(), column + 1), ' ');
-            lines.back()[column++] = c;
+            continue;
         }
+        line.resize(std::max(line.size(), column + 1), ' ');
+        line[column++] = c;
     }
-    std::string text;
-    for (std::string& line : lines)
-        text += line.erase(line.find_last_not_of(' ') + 1) + "\n";
     return text;
 }
 
