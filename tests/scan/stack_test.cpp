@@ -1,97 +1,123 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <numeric>
 #include <random>
 
 #include "scan/block_kernels.h"
 #include "scan/correlation_scan.h"
 #include "scan/event_day.h"
-
-TEST(Stack, GapsMoveoutsAndTheGapFlagsOfTheBlockSpectra) {
-    // 0: zero at the start; 3: an isolated zero is data; 5-7: a run of zeros; 9: zero at the
-    // last correlation position.
-    const std::vector<float> day = {0, 0.5f, 0.3f, 0, -0.2f, 0, 0, 0, 0.4f, 0, 1, 1};
-    std::vector<float> values(10);
-    std::iota(values.begin(), values.end(), 1.0f);
-    std::vector<float> stack(10, 0.0f);
-    std::vector<int> count(10, 0);
-    add_to_stack(values, day, 0, stack, count);
-    const std::vector<int> reached = {0, 1, 1, 1, 1, 0, 0, 0, 1, 0};
-    EXPECT_EQ(count, reached);
-    EXPECT_EQ(stack, std::vector<float>({0, 2, 3, 4, 5, 0, 0, 0, 9, 0}));
-    // The same flags carried by the block spectra; a block starting at 4 with moveout 2 adds
-    // positions 4.. into 2...
-    const Correlation_plan plan = make_correlation_plan(3);
-    const Day_spectra spectra = make_day_spectra(plan, day, 10, 10);
-    for (int p = 0; p < 10; ++p)
-        EXPECT_EQ(is_gap(spectra, p), reached[p] == 0) << p;
-    stack.assign(10, 0.0f);
-    count.assign(10, 0);
-    add_block_to_stack(values.data(), spectra, 4, 8, 2, stack, count);
-    EXPECT_EQ(count, std::vector<int>({0, 0, 1, 0, 0, 0, 1, 0, 0, 0}));
-    EXPECT_EQ(stack, std::vector<float>({0, 0, 1, 0, 0, 0, 5, 0, 0, 0}));
-
-    // Moveouts 0 and 10 over full data: the last 10 positions hold the first template alone,
-    // unless the correlations reach 10 positions past the stack (a day trace that goes on past
-    // midnight), which every position then takes from both.
-    for (const int past : {0, 10}) {
-        const std::vector<float> full(120, 1.0f);
-        stack.assign(100, 0.0f);
-        count.assign(100, 0);
-        std::vector<float> first(100 + past), second(100 + past);
-        std::iota(first.begin(), first.end(), 0.0f);
-        std::iota(second.begin(), second.end(), 1000.0f);
-        add_to_stack(first, full, 0, stack, count);
-        add_to_stack(second, full, 10, stack, count);
-        for (int k = 0; k < 100; ++k) {
-            const bool both = k < 90 || past == 10;
-            EXPECT_EQ(count[k], both ? 2 : 1) << past << " " << k;
-            EXPECT_EQ(stack[k], both ? first[k] + second[k + 10] : first[k]) << past << " " << k;
-        }
-    }
-}
+#include "scan/mad.h"
 
 namespace {
 
-// Bit patterns, every NaN as one: which NaN an operation on two of them keeps is up to the
-// compiler's order of the operands.
-std::vector<std::uint32_t> bit_patterns(const float* x, std::size_t n) {
-    std::vector<std::uint32_t> b(n);
-    for (std::size_t k = 0; k < n; ++k) {
+// Bit patterns, every NaN as one (which NaN an operation keeps is up to the compiler).
+std::vector<std::uint32_t> bit_patterns(const std::vector<float>& x) {
+    std::vector<std::uint32_t> b(x.size());
+    for (std::size_t k = 0; k < x.size(); ++k) {
         std::memcpy(&b[k], &x[k], sizeof(float));
         b[k] = std::isnan(x[k]) ? 0x7FC00000u : b[k];
     }
     return b;
 }
 
-std::vector<std::uint32_t> bit_patterns(const std::vector<float>& x) {
-    return bit_patterns(x.data(), x.size());
-}
-
-// Values that find every branch of the bound and the gap flag: inside, at and past 1 and 9/8,
-// both zeros, NaN, infinities, tiny and huge.
+// Values at every branch of the bound and the gap flag: at and past 1 and 9/8, both zeros,
+// NaN, infinities, tiny and huge.
 float awkward(std::mt19937& rng) {
     static const float special[] = {0.0f,       -0.0f,       NAN,    -NAN,   INFINITY,
                                     -INFINITY,  1.0f,        -1.0f,  1.125f, -1.125f,
                                     1.1249999f, 0.99999994f, 1e-40f, 3e38f};
     const unsigned r = rng() % 40;
-    if (r < std::size(special))
+    if (r < 14)
         return special[r];
     return std::ldexp(static_cast<float>(static_cast<int>(rng() % 2001) - 1000) / 900.0f,
                       static_cast<int>(rng() % 5) - 2);
 }
 
+// The median absolute deviation by sorting: rank n/2 of the deviations from rank n/2.
+float mad_by_sorting(std::vector<float> v) {
+    v.erase(std::remove_if(v.begin(), v.end(), [](float x) { return std::isnan(x); }), v.end());
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    const float median = v[v.size() / 2];
+    for (float& x : v)
+        x = std::fabs(x - median);
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
 }  // namespace
+
+TEST(Mad, SameBitsAsSortingWithTiesNotANumbersAndSignedZerosAtAnyThreads) {
+    const std::vector<float> v = {3, 1, 2};
+    EXPECT_EQ(mad(v), 1.0f);
+    EXPECT_EQ(v, std::vector<float>({3, 1, 2}));  // the argument is left alone
+    EXPECT_EQ(mad({1, 2, 3, 4}), 1.0f);           // upper middle, not an average
+    // Ties and both zeros, spread-out values, NaN; long ones (for the threads) mostly in one
+    // histogram bin (neighbouring floats near 0.25) with NaN runs; all NaN.
+    std::mt19937 rng(7);
+    for (int size = 0; size < 150331; size += size < 40 ? 1 : size < 300 ? 37 : 24999) {
+        for (int kind = 0; kind < 4; ++kind) {
+            std::vector<float> x(size);
+            for (float& value : x) {
+                const int r = static_cast<int>(rng() % 1000);
+                value = kind == 0   ? (r % 11 == 0 ? -0.0f : static_cast<float>(r % 5) - 2.0f)
+                        : kind == 1 ? std::ldexp(static_cast<float>(r) - 500.0f, -(r % 40))
+                        : kind == 2 ? (r % 4 == 0 ? NAN : static_cast<float>(r % 7) * -0.25f)
+                        : r < 600   ? std::nextafter(0.25f, 1.0f) * (1.0f + (r % 64) * 0x1p-23f)
+                        : r < 700   ? NAN
+                        : r < 800
+                            ? (r < 750 ? -0.0f : 0.0f)
+                            : static_cast<float>(static_cast<int>(rng() % 2000) - 1000) / 997.0f;
+            }
+            if (size > 70000)
+                std::fill(x.begin() + size / 3, x.begin() + size / 3 + 5000, NAN);
+            for (const int threads : {1, 2, 3}) {
+                omp_set_num_threads(threads);
+                EXPECT_EQ(bit_patterns({mad(x)}), bit_patterns({mad_by_sorting(x)}))
+                    << "size " << size << " kind " << kind << " threads " << threads;
+            }
+        }
+    }
+    EXPECT_TRUE(std::isnan(mad(std::vector<float>(70000, NAN))));
+}
+
+TEST(Stack, GapsMoveoutsAndTheGapFlagsOfTheDaySpectra) {
+    // Zero at the start, an isolated zero (data), a run of zeros, zero at the last position.
+    const std::vector<float> day = {0, 0.5f, 0.3f, 0, -0.2f, 0, 0, 0, 0.4f, 0, 1, 1};
+    std::vector<float> values(10), stack(10, 0.0f);
+    std::iota(values.begin(), values.end(), 1.0f);
+    std::vector<int> count(10, 0);
+    add_to_stack(values, day, 0, stack, count);
+    const std::vector<int> reached = {0, 1, 1, 1, 1, 0, 0, 0, 1, 0};
+    EXPECT_EQ(count, reached);
+    EXPECT_EQ(stack, std::vector<float>({0, 2, 3, 4, 5, 0, 0, 0, 9, 0}));
+    const std::vector<float> full(120, 1.0f);
+    const Correlation_plan plan = make_correlation_plan(3);
+    const Day_spectra spectra = make_day_spectra(plan, day, 10, 10);
+    for (int p = 0; p < 10; ++p)
+        EXPECT_EQ(is_gap(spectra, p), reached[p] == 0) << p;
+    // Moveout 10: the last 10 positions hold the first template alone unless the correlations
+    // reach past the stack (a trace going on past midnight).
+    for (const int past : {0, 10}) {
+        stack.assign(100, 0.0f);
+        count.assign(100, 0);
+        add_to_stack(std::vector<float>(100 + past, 1.0f), full, 0, stack, count);
+        add_to_stack(std::vector<float>(100 + past, 2.0f), full, 10, stack, count);
+        EXPECT_EQ(stack[89], 3.0f);
+        EXPECT_EQ(stack[90], past ? 3.0f : 1.0f);
+        EXPECT_EQ(count[99], past ? 2 : 1);
+    }
+}
 
 TEST(Stack, VectorPassesGiveThePlainLoopsBits) {
     std::mt19937 rng(11);
     for (const int n : {0, 1, 3, 4, 7, 64, 1001}) {
-        // The conjugate product.
         std::vector<float> d(2 * n), t(2 * n), product(2 * n), plain(2 * n);
         for (int k = 0; k < 2 * n; ++k)
             d[k] = awkward(rng), t[k] = awkward(rng);
@@ -104,19 +130,16 @@ TEST(Stack, VectorPassesGiveThePlainLoopsBits) {
                           reinterpret_cast<fftwf_complex*>(product.data()), n);
         EXPECT_EQ(bit_patterns(product), bit_patterns(plain)) << n;
 
-        // The bound, the gap flags and the stack add; then the divide.
+        // The bound, the gap flags (negative inverse norms) and the stack add; then the divide.
         std::vector<float> numerator(n), inv_norm(n), stack(n), expected(n);
         std::vector<int> count(n), expected_count(n);
         for (int q = 0; q < n; ++q) {
-            // Inverse norms of ±1 half the time, so that the numerators' edge values reach the
-            // bound as they are.
-            numerator[q] = awkward(rng), inv_norm[q] = rng() % 2 ? awkward(rng)
-                                                       : q % 3   ? 1.0f
-                                                                 : -1.0f;
+            // Inverse norms of ±1 half the time, so the numerators' edge values meet the bound.
+            numerator[q] = awkward(rng);
+            inv_norm[q] = rng() % 2 ? awkward(rng) : q % 3 ? 1.0f : -1.0f;
             stack[q] = expected[q] = q % 5 == 0 ? 0.0f : awkward(rng);
             count[q] = expected_count[q] = static_cast<int>(rng() % 3);
-            const float r = numerator[q] * std::fabs(inv_norm[q]);
-            const float size = std::fabs(r);
+            const float r = numerator[q] * std::fabs(inv_norm[q]), size = std::fabs(r);
             if (!std::signbit(inv_norm[q])) {
                 expected[q] += size < 1.0f ? r : size < 1.125f ? (r > 0.0f ? 1.0f : -1.0f) : 0.0f;
                 expected_count[q] += 1;
@@ -133,33 +156,32 @@ TEST(Stack, VectorPassesGiveThePlainLoopsBits) {
 }
 
 TEST(Stack, EventDayStackHasTheBitsOfBlockByBlockCorrelationAndPlainStacking) {
-    // Noise with runs of exact zeros (gaps), isolated zeros, spikes 1e8 times the noise (whose
-    // quiet neighbours are computed directly), a NaN, and more positions than one chunk.
+    // Gaps, isolated zeros, spikes 1e8 times the noise (quiet neighbours computed directly), a
+    // NaN, and more positions than one chunk.
     std::mt19937 rng(5);
     std::normal_distribution<float> noise(0.0f, 1.0f);
-    const int n = 300000, m = 40;
+    const int n = 300000, m = 40, positions = n - m + 1, l = positions - 100;
     std::vector<float> day(n);
     for (float& x : day)
         x = noise(rng);
-    for (int p = 1000; p < 1500; ++p)
-        day[p] = 0.0f;
+    std::fill(day.begin() + 1000, day.begin() + 1500, 0.0f);
     std::fill(day.begin() + 262000, day.begin() + 262300, 0.0f);
     day[7000] = day[270000] = 0.0f;
     day[5000] = 1e8f, day[150000] = -1e8f, day[262400] = 1e8f;
     day[200000] = NAN;
     const Correlation_plan plan = make_correlation_plan(m);
-    const int positions = n - m + 1;
     const Day_spectra spectra = make_day_spectra(plan, day, positions, positions);
+    // Templates {start, moveout} (a flat one last), the first moveout not on a block boundary.
+    const std::vector<float> flat(m, 2.0f);
     std::vector<Template_spectrum> templates;
-    for (const int at : {4990, 90000, 262390})
-        templates.push_back(make_template_spectrum(plan, day.data() + at));
-    templates.push_back(make_template_spectrum(plan, std::vector<float>(m, 2.0f).data()));
+    templates.reserve(4);
     std::vector<Correlation_job> jobs;
-    const int moveouts[] = {125, 0, 1023, 7};  // the first not on a block boundary
-    for (std::size_t k = 0; k < templates.size(); ++k)
-        jobs.push_back({&plan, &spectra, &templates[k], moveouts[k]});
+    const std::pair<int, int> picks[] = {{4990, 125}, {90000, 0}, {262390, 1023}, {-1, 7}};
+    for (const auto& [at, s] : picks) {
+        templates.push_back(make_template_spectrum(plan, at < 0 ? flat.data() : day.data() + at));
+        jobs.push_back({&plan, &spectra, &templates.back(), s});
+    }
 
-    const int l = positions - 100;
     std::vector<float> expected(l, 0.0f), values(plan.step);
     std::vector<int> expected_count(l, 0);
     Correlation_workspace work = make_workspace(plan);
