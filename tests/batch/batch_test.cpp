@@ -1,10 +1,7 @@
-// vemlo-batch against single vemlo runs on a small synthetic archive: GNU parallel in one-day
-// chunks, resuming after a failed chunk, and a real one-node Slurm cluster.
+// vemlo-batch against a single vemlo run on a synthetic archive: GNU parallel and Slurm.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <iterator>
-#include <sstream>
 
 #include "control/messages.h"
 #include "support/synthetic_archive.h"
@@ -47,9 +44,7 @@ struct Batch_test : ::testing::Test {
     }
     static void TearDownTestSuite() { delete dir; }
 
-    // Every results and channels file of output_dir is byte-identical to the single run's (which
-    // has channels rows), and the run record
-    // is the one vemlo writes, for the control file named control_file.
+    // The files of output_dir are the single run's; the run record names control_file.
     static void expect_single_run_results(const std::string& output_dir,
                                           const std::string& control_file) {
         for (const char* name : {"quake.txt", "lonely.txt", "ghost.txt", "quake.channels.csv",
@@ -68,8 +63,7 @@ struct Batch_test : ::testing::Test {
                          std::to_string(single_text.size()).size(), std::to_string(text.size()));
         EXPECT_EQ(read_file(dir->path + "/" + output_dir + "vemlo-run.txt"), expected);
     }
-    // An earlier batch's work directory in output_dir whose chunk number cannot write its
-    // results: its results folder is a file.
+    // An earlier batch's work directory where chunk number's results folder is a file.
     static void block_chunk(const std::string& output_dir, int number) {
         const std::string chunk =
             dir->path + "/" + output_dir + "vemlo-batch/chunk-000" + std::to_string(number);
@@ -81,20 +75,14 @@ struct Batch_test : ::testing::Test {
 };
 Temp_dir* Batch_test::dir = nullptr;
 
-// GNU parallel in one-day chunks: a failed chunk stops the merge, the rerun runs it alone, a
-// changed control file starts afresh, and the merged files are those of the single run. The
+// A failed chunk stops the merge and reruns alone; a changed control file reruns all; the
 // results directory holds parallel's replacement strings, which stay plain text.
 TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles) {
-    // Both "quake" events detect on days 45 and 47 (the first with 3 templates, 2 without S3).
-    const std::string quake = read_file(dir->path + "/single/quake.txt");
-    for (const char* count : {" 3\n", " 2\n", " 1\n"})
-        ASSERT_NE(quake.find(count), std::string::npos) << quake;
     const std::string output = "r{=qx(id>PWNED)=}{}/";
     const std::string work = dir->path + "/" + output + "vemlo-batch/";
     block_chunk(output, 2);
     write_file(dir->path + "/resumed.txt", control(output));
-    std::vector<std::string> command = {VEMLO_BATCH_BINARY, "--days", "1",
-                                        "--jobs",           "2",      "resumed.txt"};
+    std::vector<std::string> command = {VEMLO_BATCH_BINARY, "--days", "1", "resumed.txt"};
     Run_result run = run_program(command, dir->path);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("1 chunk(s) failed or did not run; nothing was merged:\n  chunk 2 "
@@ -115,8 +103,7 @@ TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles
     expect_single_run_results(output, "resumed.txt");
     EXPECT_EQ(run_program({"find", dir->path, "-name", "PWNED"}).out, "");
 
-    // A changed control file starts afresh; of what is in the work directory, only what
-    // vemlo-batch made goes.
+    // A changed control file starts afresh; only what vemlo-batch made goes.
     const std::string stale_mark = read_file(work + "chunk-0001/done");
     write_file(work + "notes.txt", "mine\n");
     ASSERT_EQ(run_program({"mkdir", work + "chunk-0009"}).status, 0);
@@ -126,9 +113,6 @@ TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("0 done before; running 3 chunk(s)"), std::string::npos) << run.out;
     expect_single_run_results(output, "resumed.txt");
-    EXPECT_NE(read_file(work + "chunk-0002/log.txt")
-                  .find("Data was not found for 2013 46 0 XX S1 00 HHZ"),
-              std::string::npos);
     EXPECT_EQ(read_file(work + "notes.txt"), "mine\n");
     EXPECT_EQ(run_program({"ls", work + "chunk-0009", work + "slurm-chunk-9.out"}).out, "");
 
@@ -138,8 +122,7 @@ TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("2 done before; running 1 chunk(s)"), std::string::npos) << run.out;
 
-    // Three days in chunks of two: the last chunk scans day 47 alone. Through parallel's
-    // --sshlogin (this machine), the paths travel in the environment too.
+    // Chunks of two days: the last scans day 47 alone; paths also pass through --sshlogin.
     command[2] = "2";
     command.insert(command.end() - 1, {"--sshlogin", "2/:"});
     run = run_program(command, dir->path);
@@ -147,9 +130,7 @@ TEST_F(Batch_test, ParallelChunksRerunTheFailedOneAndMergeIntoTheSingleRunsFiles
     EXPECT_NE(run.out.find("2 chunk(s) of up to 2 day(s), 0 done before"), std::string::npos);
     EXPECT_NE(read_file(work + "chunk-0002/control.txt").find("\n2013 47 0\n\n"),
               std::string::npos);
-    EXPECT_EQ(read_file(work + "chunk-0002/log.txt").find("2013 48"), std::string::npos);
     expect_single_run_results(output, "resumed.txt");
-    EXPECT_EQ(run_program({"ls", work + "chunk-0003"}).out, "");
 
     // A folder of the user's where the work directory would be is left alone.
     ASSERT_EQ(run_program({"mkdir", "-p", dir->path + "/mine/vemlo-batch/notes"}).status, 0);
