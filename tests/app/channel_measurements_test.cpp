@@ -1,7 +1,6 @@
-// Per-channel measurements of a whole run at 20 samples per second: repeats injected at known
-// sub-sample delays and amplitudes, picks and ratios against that truth and against a direct
-// computation from the conditioned traces; the same bytes on 2 threads in one batch and on 1
-// thread in two; vemlo-report's relative magnitudes from them.
+// Per-channel measurements of a whole run at 20 samples per second: picks and ratios of repeats
+// injected at sub-sample delays against truth and a direct computation; the same bytes on 1 thread
+// in two batches; vemlo-report's relative magnitudes from them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,8 +11,6 @@
 
 #include "acquire/get_data.h"
 #include "control/template_file.h"
-#include "scan/fft_correlation.h"
-#include "scan/memory_budget.h"
 #include "support/synthetic_archive.h"
 #include "support/temp_dir.h"
 
@@ -23,8 +20,8 @@ constexpr int fs = 20, n = fs * 86400, m = 10 * fs, max_lag = fs / 2;  // 10 s, 
 constexpr double moveouts[3] = {0.0, 1.5, 3.0};
 constexpr double frequencies[3] = {1.2, 1.6, 2.1};
 
-// {first arrival at S1, amplitude, extra delay at S1, S2, S3}: the template quake and three
-// repeats. S3 records until 40000 s only.
+// {arrival at S1, amplitude, extra delay at S1, S2, S3}: the template quake and three repeats.
+// S3 records until 40000 s only.
 const struct {
     double seconds, amplitude, delay[3];
 } quakes[] = {{3600, 4.0, {0, 0, 0}},
@@ -43,7 +40,7 @@ std::string control_file() {
 }
 
 struct Row {
-    std::string epoch, station, channel;
+    std::string epoch, station;
     double cc, lag, pick_seconds, ratio;  // the pick in seconds after midnight
 };
 
@@ -55,24 +52,24 @@ std::vector<std::string> fields(const std::string& line) {
     return f;
 }
 
-std::vector<Row> read_rows(const std::string& text, std::string& header) {
+std::vector<Row> read_rows(const std::string& text) {
     std::istringstream in(text);
-    std::getline(in, header);
     std::vector<Row> rows;
     for (std::string line; std::getline(in, line);) {
         const std::vector<std::string> f = fields(line);
+        if (f[0] == "detection_epoch_s")
+            continue;
         EXPECT_EQ(f.size(), 9u) << line;
-        EXPECT_EQ(f[1] + "." + f[3], "XX.00") << line;
-        EXPECT_EQ(f[7].substr(0, 11), "2013-02-14T") << line;
+        EXPECT_EQ(f[1] + f[3] + f[4] + f[7].substr(0, 11), "XX00HHZ2013-02-14T") << line;
         const double pick = std::stod(f[7].substr(11, 2)) * 3600 +
                             std::stod(f[7].substr(14, 2)) * 60 + std::stod(f[7].substr(17, 9));
-        rows.push_back({f[0], f[2], f[4], std::stod(f[5]), std::stod(f[6]), pick, std::stod(f[8])});
+        rows.push_back({f[0], f[2], std::stod(f[5]), std::stod(f[6]), pick, std::stod(f[8])});
     }
     return rows;
 }
 
-// The measurement written out plainly: correlation coefficients of every lag within max_lag
-// whose window fits, the largest refined by a parabola, RMS ratio at the peak's sample.
+// Direct measurement: coefficients at every lag within max_lag, the largest refined by a parabola;
+// RMS ratio at the peak's sample.
 Row direct_measurement(const std::vector<float>& day, const std::vector<float>& t, long aligned) {
     auto sums = [&](long at, double& xy, double& xx) {
         double sx = 0, st = 0, sxx = 0, stt = 0, sxt = 0;
@@ -92,7 +89,7 @@ Row direct_measurement(const std::vector<float>& day, const std::vector<float>& 
         cc.push_back(c), ratio.push_back(r);
     }
     const size_t j = std::max_element(cc.begin(), cc.end()) - cc.begin();
-    Row row{"", "", "", cc[j], double(from + long(j) - aligned), 0, ratio[j]};
+    Row row{"", "", cc[j], double(from + long(j) - aligned), 0, ratio[j]};
     if (j > 0 && j + 1 < cc.size()) {
         const double a = cc[j - 1], b = cc[j], c = cc[j + 1], d = 0.5 * (a - c) / (a - 2 * b + c);
         row.lag += d, row.cc = b - 0.25 * (a - c) * d;
@@ -123,18 +120,13 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
 
     const auto lines = read_results(dir.path + "/out/quake.txt");
     ASSERT_EQ(lines.size(), 4u);
-    std::string header;
     const std::string text = read_file(dir.path + "/out/quake.channels.csv");
-    const std::vector<Row> rows = read_rows(text, header);
-    EXPECT_EQ(header,
-              "detection_epoch_s,network,station,location,channel,cc,lag_s,pick_time_utc,"
-              "amplitude_ratio");
+    const std::vector<Row> rows = read_rows(text);
     // No row for S3 at the last repeat: it has no data then.
     ASSERT_EQ(rows.size(), 11u);
 
-    Template_file control;
     std::istringstream in(control_file());
-    control = *parse_template_file(in).value;
+    Template_file control = *parse_template_file(in).value;
     control.data_dir = dir.path + "/archive/";
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -148,25 +140,21 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
     testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
     const double midnight = 1360800000;  // 2013-02-14
-    std::ostringstream first_fields;
-    for (const auto& line : lines)
-        first_fields << std::fixed << std::setprecision(3) << line[0] << "\n";
-    std::ostringstream row_fields;
+    std::vector<std::string> epochs;     // rows join the results lines by their first field
     size_t r = 0;
     for (size_t k = 0; k < lines.size(); ++k) {
+        std::ostringstream epoch;
+        epoch << std::fixed << std::setprecision(3) << lines[k][0];
+        epochs.push_back(epoch.str());
         const long p = std::lround((lines[k][0] - midnight) * fs);
         for (int s = 0; s < (k == 3 ? 2 : 3); ++s, ++r) {
             ASSERT_LT(r, rows.size());
             const Row& row = rows[r];
-            if (s == 0)
-                row_fields << row.epoch << "\n";
-            EXPECT_EQ(row.epoch, rows[r - s].epoch);
-            EXPECT_EQ(row.station + row.channel, "S" + std::to_string(s + 1) + "HHZ");
+            EXPECT_EQ(row.epoch + row.station, epochs[k] + "S" + std::to_string(s + 1));
             const double truth = quakes[k].seconds + moveouts[s] + quakes[k].delay[s];
             EXPECT_NEAR(row.pick_seconds, truth, 0.1 / fs) << "row " << r;
-            EXPECT_NEAR(row.ratio, quakes[k].amplitude / quakes[0].amplitude,
-                        0.01 * quakes[k].amplitude / quakes[0].amplitude)
-                << "row " << r;
+            const double ratio = quakes[k].amplitude / quakes[0].amplitude;
+            EXPECT_NEAR(row.ratio, ratio, 0.01 * ratio) << "row " << r;
             const Row direct =
                 direct_measurement(days[s], templates[s], p + long(moveouts[s] * fs));
             EXPECT_NEAR(row.cc, direct.cc, 1e-5) << "row " << r;
@@ -175,26 +163,16 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
             EXPECT_GT(row.cc, 0.99);
         }
     }
-    // Rows join to the results lines by their first field.
-    EXPECT_EQ(row_fields.str(), first_fields.str());
     const std::string second = read_file(dir.path + "/out/second.channels.csv");
-    EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 5);  // header, four detections
 
-    // The same bytes on 1 thread with a budget that scans the events one at a time; a bad
-    // VEMLO_MAX_LAG is refused before anything is written.
-    // Event 1's day traces reach past midnight by its largest moveout and a template length.
-    const long long mib = 1 << 20, trace = n + 2 * m;
-    const long long channel = channel_length_bytes(trace, m) + channel_trace_bytes(trace);
-    const long long event_1 =
-        program_bytes + workspace_bytes(m, trace) +
-        std::max(stack_bytes(n), conditioning_bytes(reading_bytes(trace, 4), trace)) +
-        3 * (channel + template_bytes(m, trace));
-    const long long budget_mb = (event_1 + mib - 1) / mib;
-    ASSERT_LT(budget_mb * mib, event_1 + channel + template_bytes(m, trace));
-    const Run_result again =
-        run_program({"env", "OMP_NUM_THREADS=1", "VEMLO_MEMORY_MB=" + std::to_string(budget_mb),
-                     VEMLO_BINARY, "control.txt"},
-                    dir.path);
+    // The same bytes on 1 thread at the budget asked for event 1, which scans the events apart.
+    const Run_result small =
+        run_program({"env", "VEMLO_MEMORY_MB=1", VEMLO_BINARY, "control.txt"}, dir.path);
+    const std::vector<std::string> asked = values_after(small.out, "needs about ", ' ');
+    ASSERT_EQ(asked.size(), 1u) << small.out;
+    const Run_result again = run_program(
+        {"env", "OMP_NUM_THREADS=1", "VEMLO_MEMORY_MB=" + asked[0], VEMLO_BINARY, "control.txt"},
+        dir.path);
     EXPECT_EQ(again.status, 0);
     EXPECT_EQ(read_file(dir.path + "/out/quake.channels.csv"), text);
     EXPECT_EQ(read_file(dir.path + "/out/second.channels.csv"), second);
@@ -202,36 +180,24 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
     const Run_result refused =
         run_program({"env", "VEMLO_MAX_LAG=-1", VEMLO_BINARY, "control.txt"}, dir.path);
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.out.find("Error: VEMLO_MAX_LAG must be a number of seconds from 0 to 60, "
-                               "not \"-1\"\n"),
-              std::string::npos);
+    EXPECT_NE(refused.out.find("Error: VEMLO_MAX_LAG must be a number"), std::string::npos);
     EXPECT_EQ(read_file(dir.path + "/out/quake.channels.csv"), "kept\n");
     write_file(dir.path + "/out/quake.channels.csv", text);
 
-    // vemlo-report's magnitudes: the repeats at half and twice the template's amplitude are
-    // 0.30 below and above it.
+    // vemlo-report: repeats at half and twice the template's amplitude are 0.30 below and above.
     write_file(dir.path + "/mags.csv", "event,magnitude\nquake,2.0\n");
-    // The build's copy, beside vemlo, runs with the Python the build found.
     const std::string vemlo = VEMLO_BINARY;
     const Run_result report = run_program(
         {vemlo.substr(0, vemlo.rfind('/')) + "/vemlo-report", "out", "--magnitudes", "mags.csv"},
         dir.path);
     ASSERT_EQ(report.status, 0) << report.out << report.err;
     std::istringstream detections(read_file(dir.path + "/out/detections.csv"));
-    std::string line;
-    std::getline(detections, line);
-    ASSERT_EQ(line.substr(line.rfind(",delta_magnitude,magnitude")), ",delta_magnitude,magnitude");
-    std::map<std::string, double> delta;  // by epoch seconds
-    while (std::getline(detections, line)) {
-        const std::vector<std::string> f = fields(line);
-        if (f[0] == "quake")
+    std::map<std::string, double> delta;  // by epoch seconds; the last two fields are magnitudes
+    for (std::string line; std::getline(detections, line);)
+        if (const std::vector<std::string> f = fields(line); f[0] == "quake")
             delta[f[2]] = std::stod(f[f.size() - 2]);
-    }
     ASSERT_EQ(delta.size(), 4u);
-    std::istringstream epochs(first_fields.str());
-    for (const auto& q : quakes) {
-        std::string epoch;
-        epochs >> epoch;
-        EXPECT_NEAR(delta[epoch], std::log10(q.amplitude / quakes[0].amplitude), 0.01) << epoch;
-    }
+    for (size_t k = 0; k < 4; ++k)
+        EXPECT_NEAR(delta[epochs[k]], std::log10(quakes[k].amplitude / quakes[0].amplitude), 0.01)
+            << epochs[k];
 }
