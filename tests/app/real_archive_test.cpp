@@ -111,7 +111,7 @@ TEST(RealArchive, DetectionsAreThirtySecondsApartToTheSample) {
 }
 
 // 0.1-0.2 Hz at 40 samples per second finds the quake's repeats (templates start 20 s early).
-TEST(LowBand, FindsTheRepeatsAtARateFarAboveTheBand) {
+TEST(LowBand, FindsTheRepeatsAndRefusesABandItCannotFilter) {
     Temp_dir dir;
     const std::vector<Wavelet> quakes = {
         {7200, 1.5, 0.14, 10}, {30000, 0.9, 0.14, 10}, {61000, 2.1, 0.14, 10}};
@@ -127,4 +127,13 @@ TEST(LowBand, FindsTheRepeatsAtARateFarAboveTheBand) {
         EXPECT_GT(lines[k][2], 0.0) << k;  // a finite, non-zero spread
         EXPECT_LT(lines[k][2] * 5.5, 0.95) << k;
     }
+    c.band = "1e-06 2e-06";  // corners beyond any filter at this rate stop the run first
+    write_file(dir.path + "/control.txt", control_text(c));
+    const Run_result refused = run_program({VEMLO_BINARY, "control.txt"}, dir.path);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("Error: the band-pass from 1e-06 to 2e-06 Hz cannot be applied "
+                               "stably at 40 samples per second"),
+              std::string::npos)
+        << refused.out;
+    EXPECT_EQ(refused.out.find("Creating"), std::string::npos);
 }
