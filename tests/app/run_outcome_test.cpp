@@ -1,5 +1,6 @@
-// How a run on a one-station archive ends: the run record, --templates-only, no template made, and
-// results and channels files that cannot be opened or written (status 1, the file named).
+// How a run on a one-station archive ends: the run record, --templates-only, command-line and
+// control-file mistakes, no template made, and results and channels files that cannot be opened
+// or written (status 1, the file named).
 #include <gtest/gtest.h>
 
 #include "support/synthetic_archive.h"
@@ -11,9 +12,10 @@ TEST(RunOutcome, RecordsTemplatesOnlyAndFailuresThatReachTheExitStatus) {
                    synthetic_day(10, 99, {{3600, 1.0, 1.2}, {40000, 0.8, 1.2}}));
     const std::string quake = "quake\n2013 45 3600 XX S1 00 HHZ 0\n";
     auto run = [&](const std::string& output, const std::string& templates,
-                   const std::vector<std::string>& options = {}) {
+                   const std::vector<std::string>& options = {},
+                   const std::string& archive = "archive") {
         Control c;
-        c.output = output, c.templates = templates;
+        c.output = output, c.templates = templates, c.archive = archive;
         write_file(dir.path + "/control.txt", control_text(c));
         std::vector<std::string> argv = {VEMLO_BINARY};
         argv.insert(argv.end(), options.begin(), options.end());
@@ -35,6 +37,31 @@ TEST(RunOutcome, RecordsTemplatesOnlyAndFailuresThatReachTheExitStatus) {
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out.find("Cross-correlating"), std::string::npos) << r.out;
     EXPECT_NE(run_program({"test", "-e", dir.path + "/only"}).status, 0);
+
+    // Mistakes stop the run with status 1 before its results directory is made.
+    const std::string slash = "2019/07/06 03:19:53\n2013 45 3600 XX S1 00 HHZ 0\n";
+    const std::tuple<std::string, std::string, std::string, std::string> mistakes[] = {
+        {"lonely", "lonely\n", "archive", "not one template could be made: no event has a pick"},
+        {"escape", quake + "2013 45 3600 XX ../x 00 HHZ 0\n", "archive",
+         "station code \"../x\" must not hold '/' or control characters"},
+        {"slash", slash, "archive",
+         "the event name \"2019/07/06 03:19:53\" becomes a file name and must not hold '/'"},
+        {"mistyped", quake, "arhcive", "the archive directory \"arhcive/\" does not exist"}};
+    for (const auto& [out, templates, archive, error] : mistakes) {
+        r = run(out, templates, {}, archive);
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_NE(r.out.find(error), std::string::npos) << r.out;
+        EXPECT_NE(run_program({"test", "-e", dir.path + "/" + out}).status, 0) << out;
+    }
+    r = run_program({VEMLO_BATCH_BINARY, "control.txt"}, dir.path);  // the mistyped archive
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\"arhcive/\" does not exist"), std::string::npos) << r.out;
+    r = run("x", quake, {"--verbose"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("Error: unknown option --verbose\n\nUsage: vemlo", 0), 0u) << r.out;
+    r = run_program({VEMLO_BINARY, "a.txt", "b.txt"}, dir.path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Error: Unknown argument format."), std::string::npos) << r.out;
 
     // No pick with data: status 1, the earlier results left as they were.
     r = run("my results ", "quake\n2013 46 3600 XX S1 00 HHZ 0\n");
