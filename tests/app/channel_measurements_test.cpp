@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <iomanip>
 #include <map>
 #include <sstream>
@@ -44,26 +45,19 @@ struct Row {
     double cc, lag, pick_seconds, ratio;  // the pick in seconds after midnight
 };
 
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> f;
-    std::istringstream in(line);
-    for (std::string field; std::getline(in, field, ',');)
-        f.push_back(field);
-    return f;
-}
-
+// The rows of a channels file: XX.*.00.HHZ, picks on 2013-02-14.
 std::vector<Row> read_rows(const std::string& text) {
-    std::istringstream in(text);
+    std::istringstream in(text.substr(text.find('\n') + 1));
     std::vector<Row> rows;
     for (std::string line; std::getline(in, line);) {
-        const std::vector<std::string> f = fields(line);
-        if (f[0] == "detection_epoch_s")
-            continue;
-        EXPECT_EQ(f.size(), 9u) << line;
-        EXPECT_EQ(f[1] + f[3] + f[4] + f[7].substr(0, 11), "XX00HHZ2013-02-14T") << line;
-        const double pick = std::stod(f[7].substr(11, 2)) * 3600 +
-                            std::stod(f[7].substr(14, 2)) * 60 + std::stod(f[7].substr(17, 9));
-        rows.push_back({f[0], f[2], std::stod(f[5]), std::stod(f[6]), pick, std::stod(f[8])});
+        char epoch[32], station[8];
+        double cc, lag, h, min, sec, ratio;
+        EXPECT_EQ(std::sscanf(line.c_str(),
+                              "%31[^,],XX,%7[^,],00,HHZ,%lf,%lf,2013-02-14T%lf:%lf:%lfZ,%lf", epoch,
+                              station, &cc, &lag, &h, &min, &sec, &ratio),
+                  8)
+            << line;
+        rows.push_back({epoch, station, cc, lag, h * 3600 + min * 60 + sec, ratio});
     }
     return rows;
 }
@@ -71,22 +65,17 @@ std::vector<Row> read_rows(const std::string& text) {
 // Direct measurement: coefficients at every lag within max_lag, the largest refined by a parabola;
 // RMS ratio at the peak's sample.
 Row direct_measurement(const std::vector<float>& day, const std::vector<float>& t, long aligned) {
-    auto sums = [&](long at, double& xy, double& xx) {
+    std::vector<double> cc, ratio;
+    const long from = std::max<long>(aligned - max_lag, 0L),
+               to = std::min<long>(aligned + max_lag, day.size() - m);
+    for (long at = from; at <= to; ++at) {
         double sx = 0, st = 0, sxx = 0, stt = 0, sxt = 0;
         for (int k = 0; k < m; ++k) {
             const double x = day[at + k], y = t[k];
             sx += x, st += y, sxx += x * x, stt += y * y, sxt += x * y;
         }
-        xy = (sxt - sx * st / m) / std::sqrt((sxx - sx * sx / m) * (stt - st * st / m));
-        xx = std::sqrt(sxx / stt);
-    };
-    std::vector<double> cc, ratio;
-    const long from = std::max<long>(aligned - max_lag, 0L),
-               to = std::min<long>(aligned + max_lag, day.size() - m);
-    for (long at = from; at <= to; ++at) {
-        double c, r;
-        sums(at, c, r);
-        cc.push_back(c), ratio.push_back(r);
+        cc.push_back((sxt - sx * st / m) / std::sqrt((sxx - sx * sx / m) * (stt - st * st / m)));
+        ratio.push_back(std::sqrt(sxx / stt));
     }
     const size_t j = std::max_element(cc.begin(), cc.end()) - cc.begin();
     Row row{"", "", cc[j], double(from + long(j) - aligned), 0, ratio[j]};
@@ -194,8 +183,12 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
     std::istringstream detections(read_file(dir.path + "/out/detections.csv"));
     std::map<std::string, double> delta;  // by epoch seconds; the last two fields are magnitudes
     for (std::string line; std::getline(detections, line);)
-        if (const std::vector<std::string> f = fields(line); f[0] == "quake")
-            delta[f[2]] = std::stod(f[f.size() - 2]);
+        if (line.rfind("quake,", 0) == 0) {
+            const size_t last = line.rfind(','), before = line.rfind(',', last - 1);
+            const size_t epoch = line.find(',', 6) + 1;
+            delta[line.substr(epoch, line.find(',', epoch) - epoch)] =
+                std::stod(line.substr(before + 1, last - before - 1));
+        }
     ASSERT_EQ(delta.size(), 4u);
     for (size_t k = 0; k < 4; ++k)
         EXPECT_NEAR(delta[epochs[k]], std::log10(quakes[k].amplitude / quakes[0].amplitude), 0.01)
