@@ -30,8 +30,9 @@ std::map<std::string, std::vector<std::array<double, 4>>> run_lines(
 }  // namespace
 
 // Gaps of 1 h, 10 min and 2 min zero-filled on S1: a one- and a three-station event find only
-// themselves (the filter's ringing in the gaps once gave detections).
-TEST(RealArchive, ZeroFilledGapsGiveNoDetections) {
+// themselves (the filter's ringing in the gaps once gave detections). On S4, pulses a few samples
+// long: a weaker one 29.9 s after a stronger one is suppressed, one 30.0 s after is kept.
+TEST(RealArchive, ZeroFilledGapsAndThirtySecondsApartToTheSample) {
     Temp_dir dir;
     for (const char* station : {"S1", "S2", "S3"}) {
         std::vector<int32_t> counts = synthetic_day(fs, 400 + station[1], {});
@@ -40,17 +41,28 @@ TEST(RealArchive, ZeroFilledGapsGiveNoDetections) {
                 std::fill(counts.begin() + from * fs, counts.begin() + to * fs, 0);
         write_day_file(dir.path + "/archive", station, "HHZ", 45, fs, counts);
     }
+    write_day_file(dir.path + "/archive", "S4", "HHZ", 45, fs,
+                   synthetic_day(fs, 5,
+                                 {{3600, 30, 2, 0.05},
+                                  {20000, 30, 2, 0.05},
+                                  {20029.9, 12, 2, 0.05},
+                                  {50000, 30, 2, 0.05},
+                                  {50030, 12, 2, 0.05}}));
     Control c;
     c.templates =
         "one\n2013 45 3600 XX S1 00 HHZ 0\n\nthree\n2013 45 7000 XX S1 00 HHZ 0\n"
-        "2013 45 7001 XX S2 00 HHZ 0\n2013 45 7002 XX S3 00 HHZ 0\n";
-    auto found = run_lines(dir.path, c, {"one", "three"});
+        "2013 45 7001 XX S2 00 HHZ 0\n2013 45 7002 XX S3 00 HHZ 0\n\n"
+        "pulse\n2013 45 3599 XX S4 00 HHZ 0\n";
+    auto found = run_lines(dir.path, c, {"one", "three", "pulse"});
     for (const auto& [event, seconds] : {std::pair{"one", 3600}, {"three", 7000}}) {
-        const auto& lines = found[event];
-        ASSERT_EQ(lines.size(), 1u) << event;
-        EXPECT_NEAR(lines[0][0], seconds, 1e-3);
-        EXPECT_GT(lines[0][1], 0.9999);
+        ASSERT_EQ(found[event].size(), 1u) << event;
+        EXPECT_NEAR(found[event][0][0], seconds, 1e-3);
+        EXPECT_GT(found[event][0][1], 0.9999);
     }
+    const double expected[] = {3599, 19999, 49999, 50029};
+    ASSERT_EQ(found["pulse"].size(), 4u);
+    for (size_t k = 0; k < 4; ++k)
+        EXPECT_NEAR(found["pulse"][k][0], expected[k], 1e-3) << k;
 }
 
 // An event at 86396 s and one whose moveouts cross midnight find themselves with every template,
@@ -89,25 +101,6 @@ TEST(RealArchive, EventsAtMidnightFindThemselves) {
             EXPECT_GT(lines[0][1], 0.999) << event << end;
         }
     }
-}
-
-// Pulses a few samples long: a weaker one 29.9 s after a stronger one is suppressed, 30.0 s kept.
-TEST(RealArchive, DetectionsAreThirtySecondsApartToTheSample) {
-    Temp_dir dir;
-    write_day_file(dir.path + "/archive", "S1", "HHZ", 45, fs,
-                   synthetic_day(fs, 5,
-                                 {{3600, 30, 2, 0.05},
-                                  {20000, 30, 2, 0.05},
-                                  {20029.9, 12, 2, 0.05},
-                                  {50000, 30, 2, 0.05},
-                                  {50030, 12, 2, 0.05}}));
-    Control c;
-    c.templates = "pulse\n2013 45 3599 XX S1 00 HHZ 0\n";
-    const auto lines = run_lines(dir.path, c, {"pulse"})["pulse"];
-    const double expected[] = {3599, 19999, 49999, 50029};
-    ASSERT_EQ(lines.size(), 4u);
-    for (size_t k = 0; k < 4; ++k)
-        EXPECT_NEAR(lines[k][0], expected[k], 1e-3) << k;
 }
 
 // 0.1-0.2 Hz at 40 samples per second finds the quake's repeats (templates start 20 s early).
