@@ -106,8 +106,7 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeats) {
     ASSERT_EQ(lines.size(), 4u);
     const std::string text = read_file(dir.path + "/out/quake.channels.csv");
     const std::vector<Row> rows = read_rows(text);
-    // No row for S3 at the last repeat: it has no data then.
-    ASSERT_EQ(rows.size(), 11u);
+    ASSERT_EQ(rows.size(), 11u);  // none for S3 at the last repeat: it has no data then
 
     std::istringstream in(control_file());
     Template_file control = *parse_template_file(in).value;
@@ -132,7 +131,6 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeats) {
         epochs.push_back(epoch.str());
         const long p = std::lround((lines[k][0] - midnight) * fs);
         for (int s = 0; s < (k == 3 ? 2 : 3); ++s, ++r) {
-            ASSERT_LT(r, rows.size());
             const Row& row = rows[r];
             EXPECT_EQ(row.epoch + row.station, epochs[k] + "S" + std::to_string(s + 1));
             const double truth = quakes[k].seconds + moveouts[s] + quakes[k].delay[s];
@@ -144,7 +142,6 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeats) {
             EXPECT_NEAR(row.cc, direct.cc, 1e-5) << "row " << r;
             EXPECT_NEAR(row.lag * fs, direct.lag, 1e-3) << "row " << r;
             EXPECT_NEAR(row.ratio, direct.ratio, 1e-5 * direct.ratio) << "row " << r;
-            EXPECT_GT(row.cc, 0.99);
         }
     }
 
