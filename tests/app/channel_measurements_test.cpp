@@ -1,19 +1,17 @@
-// Per-channel measurements of a whole run at 20 samples per second: repeats injected at known
-// sub-sample delays and amplitudes, picks and ratios against that truth and against a direct
-// computation from the conditioned traces; the same bytes on 2 threads in one batch and on 1
-// thread in two; vemlo-report's relative magnitudes from them.
+// Per-channel measurements of a whole run at 20 samples per second: picks and ratios of repeats
+// injected at sub-sample delays against truth and a direct computation; vemlo-report's relative
+// magnitudes from them (the end-to-end test runs them at other thread counts and budgets).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <iomanip>
 #include <map>
 #include <sstream>
 
 #include "acquire/get_data.h"
 #include "control/template_file.h"
-#include "scan/fft_correlation.h"
-#include "scan/memory_budget.h"
 #include "support/synthetic_archive.h"
 #include "support/temp_dir.h"
 
@@ -23,8 +21,8 @@ constexpr int fs = 20, n = fs * 86400, m = 10 * fs, max_lag = fs / 2;  // 10 s, 
 constexpr double moveouts[3] = {0.0, 1.5, 3.0};
 constexpr double frequencies[3] = {1.2, 1.6, 2.1};
 
-// {first arrival at S1, amplitude, extra delay at S1, S2, S3}: the template quake and three
-// repeats. S3 records until 40000 s only.
+// {arrival at S1, amplitude, extra delay at S1, S2, S3}: the template quake and three repeats.
+// S3 records until 40000 s only.
 const struct {
     double seconds, amplitude, delay[3];
 } quakes[] = {{3600, 4.0, {0, 0, 0}},
@@ -32,67 +30,55 @@ const struct {
               {30000, 8.0, {-0.035, 0.022, 0.007}},
               {60000, 4.0, {0.004, -0.006, 0}}};
 
-// Event "quake" picks the template quake on S1, S2, S3; event "second" on S2's HHN alone.
+// Event "quake" picks the template quake on S1, S2, S3.
 std::string control_file() {
     Control c;
     c.length = "10", c.rate = std::to_string(fs);
     c.templates =
         "quake\n2013 45 3600 XX S1 00 HHZ 0\n2013 45 3601.5 XX S2 00 HHZ 0\n"
-        "2013 45 3603 XX S3 00 HHZ 0\n\nsecond\n2013 45 3601.5 XX S2 00 HHN 0\n";
+        "2013 45 3603 XX S3 00 HHZ 0\n";
     return control_text(c);
 }
 
 struct Row {
-    std::string epoch, station, channel;
+    std::string epoch, station;
     double cc, lag, pick_seconds, ratio;  // the pick in seconds after midnight
 };
 
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> f;
-    std::istringstream in(line);
-    for (std::string field; std::getline(in, field, ',');)
-        f.push_back(field);
-    return f;
-}
-
-std::vector<Row> read_rows(const std::string& text, std::string& header) {
-    std::istringstream in(text);
-    std::getline(in, header);
+// The rows of a channels file: XX.*.00.HHZ, picks on 2013-02-14.
+std::vector<Row> read_rows(const std::string& text) {
+    std::istringstream in(text.substr(text.find('\n') + 1));
     std::vector<Row> rows;
     for (std::string line; std::getline(in, line);) {
-        const std::vector<std::string> f = fields(line);
-        EXPECT_EQ(f.size(), 9u) << line;
-        EXPECT_EQ(f[1] + "." + f[3], "XX.00") << line;
-        EXPECT_EQ(f[7].substr(0, 11), "2013-02-14T") << line;
-        const double pick = std::stod(f[7].substr(11, 2)) * 3600 +
-                            std::stod(f[7].substr(14, 2)) * 60 + std::stod(f[7].substr(17, 9));
-        rows.push_back({f[0], f[2], f[4], std::stod(f[5]), std::stod(f[6]), pick, std::stod(f[8])});
+        char epoch[32], station[8];
+        double cc, lag, h, min, sec, ratio;
+        EXPECT_EQ(std::sscanf(line.c_str(),
+                              "%31[^,],XX,%7[^,],00,HHZ,%lf,%lf,2013-02-14T%lf:%lf:%lfZ,%lf", epoch,
+                              station, &cc, &lag, &h, &min, &sec, &ratio),
+                  8)
+            << line;
+        rows.push_back({epoch, station, cc, lag, h * 3600 + min * 60 + sec, ratio});
     }
     return rows;
 }
 
-// The measurement written out plainly: correlation coefficients of every lag within max_lag
-// whose window fits, the largest refined by a parabola, RMS ratio at the peak's sample.
+// Direct measurement: coefficients at every lag within max_lag, the largest refined by a parabola;
+// RMS ratio at the peak's sample.
 Row direct_measurement(const std::vector<float>& day, const std::vector<float>& t, long aligned) {
-    auto sums = [&](long at, double& xy, double& xx) {
+    std::vector<double> cc, ratio;
+    const long from = std::max<long>(aligned - max_lag, 0L),
+               to = std::min<long>(aligned + max_lag, day.size() - m);
+    for (long at = from; at <= to; ++at) {
         double sx = 0, st = 0, sxx = 0, stt = 0, sxt = 0;
         for (int k = 0; k < m; ++k) {
             const double x = day[at + k], y = t[k];
             sx += x, st += y, sxx += x * x, stt += y * y, sxt += x * y;
         }
-        xy = (sxt - sx * st / m) / std::sqrt((sxx - sx * sx / m) * (stt - st * st / m));
-        xx = std::sqrt(sxx / stt);
-    };
-    std::vector<double> cc, ratio;
-    const long from = std::max<long>(aligned - max_lag, 0L),
-               to = std::min<long>(aligned + max_lag, day.size() - m);
-    for (long at = from; at <= to; ++at) {
-        double c, r;
-        sums(at, c, r);
-        cc.push_back(c), ratio.push_back(r);
+        cc.push_back((sxt - sx * st / m) / std::sqrt((sxx - sx * sx / m) * (stt - st * st / m)));
+        ratio.push_back(std::sqrt(sxx / stt));
     }
     const size_t j = std::max_element(cc.begin(), cc.end()) - cc.begin();
-    Row row{"", "", "", cc[j], double(from + long(j) - aligned), 0, ratio[j]};
+    Row row{"", "", cc[j], double(from + long(j) - aligned), 0, ratio[j]};
     if (j > 0 && j + 1 < cc.size()) {
         const double a = cc[j - 1], b = cc[j], c = cc[j + 1], d = 0.5 * (a - c) / (a - 2 * b + c);
         row.lag += d, row.cc = b - 0.25 * (a - c) * d;
@@ -102,39 +88,28 @@ Row direct_measurement(const std::vector<float>& day, const std::vector<float>& 
 
 }  // namespace
 
-TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) {
+TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeats) {
     Temp_dir dir;
     for (int s = 0; s < 3; ++s) {
         std::vector<Wavelet> wavelets;
         for (const auto& q : quakes)
             wavelets.push_back({q.seconds + moveouts[s] + q.delay[s], q.amplitude, frequencies[s]});
         std::vector<int32_t> counts = synthetic_day(fs, 77 + s, wavelets);
-        const std::string station = "S" + std::to_string(s + 1);
-        if (s == 2)
-            counts.resize(40000 * fs);
-        write_day_file(dir.path + "/archive", station, "HHZ", 45, fs, counts);
-        if (s == 1)
-            write_day_file(dir.path + "/archive", station, "HHN", 45, fs, counts);
+        counts.resize(s == 2 ? 40000 * fs : counts.size());
+        write_day_file(dir.path + "/archive", "S" + std::to_string(s + 1), "HHZ", 45, fs, counts);
     }
     write_file(dir.path + "/control.txt", control_file());
-    const Run_result run =
-        run_program({"env", "OMP_NUM_THREADS=2", VEMLO_BINARY, "control.txt"}, dir.path);
+    const Run_result run = run_program({VEMLO_BINARY, "control.txt"}, dir.path);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
 
     const auto lines = read_results(dir.path + "/out/quake.txt");
     ASSERT_EQ(lines.size(), 4u);
-    std::string header;
     const std::string text = read_file(dir.path + "/out/quake.channels.csv");
-    const std::vector<Row> rows = read_rows(text, header);
-    EXPECT_EQ(header,
-              "detection_epoch_s,network,station,location,channel,cc,lag_s,pick_time_utc,"
-              "amplitude_ratio");
-    // No row for S3 at the last repeat: it has no data then.
-    ASSERT_EQ(rows.size(), 11u);
+    const std::vector<Row> rows = read_rows(text);
+    ASSERT_EQ(rows.size(), 11u);  // none for S3 at the last repeat: it has no data then
 
-    Template_file control;
     std::istringstream in(control_file());
-    control = *parse_template_file(in).value;
+    Template_file control = *parse_template_file(in).value;
     control.data_dir = dir.path + "/archive/";
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -148,90 +123,54 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeatsAtAnyThreadsAndBudget) 
     testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
     const double midnight = 1360800000;  // 2013-02-14
-    std::ostringstream first_fields;
-    for (const auto& line : lines)
-        first_fields << std::fixed << std::setprecision(3) << line[0] << "\n";
-    std::ostringstream row_fields;
+    std::vector<std::string> epochs;     // rows join the results lines by their first field
     size_t r = 0;
     for (size_t k = 0; k < lines.size(); ++k) {
+        std::ostringstream epoch;
+        epoch << std::fixed << std::setprecision(3) << lines[k][0];
+        epochs.push_back(epoch.str());
         const long p = std::lround((lines[k][0] - midnight) * fs);
         for (int s = 0; s < (k == 3 ? 2 : 3); ++s, ++r) {
-            ASSERT_LT(r, rows.size());
             const Row& row = rows[r];
-            if (s == 0)
-                row_fields << row.epoch << "\n";
-            EXPECT_EQ(row.epoch, rows[r - s].epoch);
-            EXPECT_EQ(row.station + row.channel, "S" + std::to_string(s + 1) + "HHZ");
+            EXPECT_EQ(row.epoch + row.station, epochs[k] + "S" + std::to_string(s + 1));
             const double truth = quakes[k].seconds + moveouts[s] + quakes[k].delay[s];
             EXPECT_NEAR(row.pick_seconds, truth, 0.1 / fs) << "row " << r;
-            EXPECT_NEAR(row.ratio, quakes[k].amplitude / quakes[0].amplitude,
-                        0.01 * quakes[k].amplitude / quakes[0].amplitude)
-                << "row " << r;
+            const double ratio = quakes[k].amplitude / quakes[0].amplitude;
+            EXPECT_NEAR(row.ratio, ratio, 0.01 * ratio) << "row " << r;
             const Row direct =
                 direct_measurement(days[s], templates[s], p + long(moveouts[s] * fs));
             EXPECT_NEAR(row.cc, direct.cc, 1e-5) << "row " << r;
             EXPECT_NEAR(row.lag * fs, direct.lag, 1e-3) << "row " << r;
             EXPECT_NEAR(row.ratio, direct.ratio, 1e-5 * direct.ratio) << "row " << r;
-            EXPECT_GT(row.cc, 0.99);
         }
     }
-    // Rows join to the results lines by their first field.
-    EXPECT_EQ(row_fields.str(), first_fields.str());
-    const std::string second = read_file(dir.path + "/out/second.channels.csv");
-    EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 5);  // header, four detections
 
-    // The same bytes on 1 thread with a budget that scans the events one at a time; a bad
-    // VEMLO_MAX_LAG is refused before anything is written.
-    // Event 1's day traces reach past midnight by its largest moveout and a template length.
-    const long long mib = 1 << 20, trace = n + 2 * m;
-    const long long channel = channel_length_bytes(trace, m) + channel_trace_bytes(trace);
-    const long long event_1 =
-        program_bytes + workspace_bytes(m, trace) +
-        std::max(stack_bytes(n), conditioning_bytes(reading_bytes(trace, 4), trace)) +
-        3 * (channel + template_bytes(m, trace));
-    const long long budget_mb = (event_1 + mib - 1) / mib;
-    ASSERT_LT(budget_mb * mib, event_1 + channel + template_bytes(m, trace));
-    const Run_result again =
-        run_program({"env", "OMP_NUM_THREADS=1", "VEMLO_MEMORY_MB=" + std::to_string(budget_mb),
-                     VEMLO_BINARY, "control.txt"},
-                    dir.path);
-    EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(read_file(dir.path + "/out/quake.channels.csv"), text);
-    EXPECT_EQ(read_file(dir.path + "/out/second.channels.csv"), second);
     write_file(dir.path + "/out/quake.channels.csv", "kept\n");
     const Run_result refused =
         run_program({"env", "VEMLO_MAX_LAG=-1", VEMLO_BINARY, "control.txt"}, dir.path);
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.out.find("Error: VEMLO_MAX_LAG must be a number of seconds from 0 to 60, "
-                               "not \"-1\"\n"),
-              std::string::npos);
+    EXPECT_NE(refused.out.find("Error: VEMLO_MAX_LAG must be a number"), std::string::npos);
     EXPECT_EQ(read_file(dir.path + "/out/quake.channels.csv"), "kept\n");
     write_file(dir.path + "/out/quake.channels.csv", text);
 
-    // vemlo-report's magnitudes: the repeats at half and twice the template's amplitude are
-    // 0.30 below and above it.
+    // vemlo-report: repeats at half and twice the template's amplitude are 0.30 below and above.
     write_file(dir.path + "/mags.csv", "event,magnitude\nquake,2.0\n");
-    // The build's copy, beside vemlo, runs with the Python the build found.
     const std::string vemlo = VEMLO_BINARY;
     const Run_result report = run_program(
         {vemlo.substr(0, vemlo.rfind('/')) + "/vemlo-report", "out", "--magnitudes", "mags.csv"},
         dir.path);
     ASSERT_EQ(report.status, 0) << report.out << report.err;
     std::istringstream detections(read_file(dir.path + "/out/detections.csv"));
-    std::string line;
-    std::getline(detections, line);
-    ASSERT_EQ(line.substr(line.rfind(",delta_magnitude,magnitude")), ",delta_magnitude,magnitude");
-    std::map<std::string, double> delta;  // by epoch seconds
-    while (std::getline(detections, line)) {
-        const std::vector<std::string> f = fields(line);
-        if (f[0] == "quake")
-            delta[f[2]] = std::stod(f[f.size() - 2]);
-    }
+    std::map<std::string, double> delta;  // by epoch seconds; the last two fields are magnitudes
+    for (std::string line; std::getline(detections, line);)
+        if (line.rfind("quake,", 0) == 0) {
+            const size_t last = line.rfind(','), before = line.rfind(',', last - 1);
+            const size_t epoch = line.find(',', 6) + 1;
+            delta[line.substr(epoch, line.find(',', epoch) - epoch)] =
+                std::stod(line.substr(before + 1, last - before - 1));
+        }
     ASSERT_EQ(delta.size(), 4u);
-    std::istringstream epochs(first_fields.str());
-    for (const auto& q : quakes) {
-        std::string epoch;
-        epochs >> epoch;
-        EXPECT_NEAR(delta[epoch], std::log10(q.amplitude / quakes[0].amplitude), 0.01) << epoch;
-    }
+    for (size_t k = 0; k < 4; ++k)
+        EXPECT_NEAR(delta[epochs[k]], std::log10(quakes[k].amplitude / quakes[0].amplitude), 0.01)
+            << epochs[k];
 }

@@ -1,6 +1,6 @@
-// What a run leaves and how it ends on a one-station archive: the run record, a results directory
-// with a blank in its name, --templates-only, no template made, and results and channels files that
-// cannot be opened or written (status 1, the file named).
+// How a run on a one-station archive ends: the run record, --templates-only, command-line and
+// control-file mistakes, no template made, and results and channels files that cannot be opened
+// or written (status 1, the file named).
 #include <gtest/gtest.h>
 
 #include "support/synthetic_archive.h"
@@ -12,89 +12,77 @@ TEST(RunOutcome, RecordsTemplatesOnlyAndFailuresThatReachTheExitStatus) {
                    synthetic_day(10, 99, {{3600, 1.0, 1.2}, {40000, 0.8, 1.2}}));
     const std::string quake = "quake\n2013 45 3600 XX S1 00 HHZ 0\n";
     auto run = [&](const std::string& output, const std::string& templates,
-                   const std::vector<std::string>& options = {}) {
+                   const std::vector<std::string>& options = {},
+                   const std::string& archive = "archive") {
         Control c;
-        c.output = output, c.templates = templates;
+        c.output = output, c.templates = templates, c.archive = archive;
         write_file(dir.path + "/control.txt", control_text(c));
         std::vector<std::string> argv = {VEMLO_BINARY};
         argv.insert(argv.end(), options.begin(), options.end());
         argv.push_back("control.txt");
         return run_program(argv, dir.path);
     };
-    auto exists = [&](const std::string& path) {
-        return run_program({"test", "-e", dir.path + "/" + path}).status == 0;
-    };
-
-    // The results directory is line 2 whole; the run record tells what wrote the results.
-    Run_result r = run("my results ", quake + "\n\n");
+    // The results directory is line 2 whole, blank included; the record holds the control text.
+    Run_result r = run("my results ", quake);
     ASSERT_EQ(r.status, 0) << r.out;
+    const std::string earlier = read_file(dir.path + "/my results/quake.txt");
     EXPECT_EQ(read_results(dir.path + "/my results/quake.txt").size(), 2u) << r.out;
-    EXPECT_FALSE(exists("my")) << "cut at the blank";
-    EXPECT_FALSE(exists("my results/.txt")) << "blank lines at the end add no event";
-    const std::string text = read_file(dir.path + "/control.txt");
-    EXPECT_EQ(read_file(dir.path + "/my results/vemlo-run.txt"),
-              "vemlo run record\nvemlo version: 0.2\ncontrol file: " + dir.path +
-                  "/control.txt\nscan period: 2013-02-14 (2013 045) to 2013-02-14 (2013 045), "
-                  "1 day(s)\nMAD multiple: 8\ncontrol file text follows (" +
-                  std::to_string(text.size()) + " bytes):\n" + text);
+    EXPECT_NE(read_file(dir.path + "/my results/vemlo-run.txt")
+                  .find(read_file(dir.path + "/control.txt")),
+              std::string::npos);
 
-    // --templates-only builds the templates and writes no results.
     r = run("only", quake, {"--templates-only"});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out.find("Cross-correlating"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Run time: ~"), std::string::npos) << r.out;
-    EXPECT_FALSE(exists("only"));
+    EXPECT_NE(run_program({"test", "-e", dir.path + "/only"}).status, 0);
 
-    // Not one template could be made: status 1, the results of an earlier run left as they were.
-    r = run("my results", quake + "\nghost\n2013 45 3600 XX S9 00 HHZ 0\n");
-    ASSERT_EQ(r.status, 0) << r.out;  // one event without data is no failure
-    const std::string earlier = read_file(dir.path + "/my results/quake.txt");
-    r = run("my results", "quake\n2013 46 3600 XX S1 00 HHZ 0\n");
+    // Mistakes stop the run with status 1 before its results directory is made.
+    const std::string slash = "2019/07/06 03:19:53\n2013 45 3600 XX S1 00 HHZ 0\n";
+    const std::tuple<std::string, std::string, std::string, std::string> mistakes[] = {
+        {"lonely", "lonely\n", "archive", "not one template could be made: no event has a pick"},
+        {"escape", quake + "2013 45 3600 XX ../x 00 HHZ 0\n", "archive",
+         "station code \"../x\" must not hold '/' or control characters"},
+        {"slash", slash, "archive",
+         "the event name \"2019/07/06 03:19:53\" becomes a file name and must not hold '/'"},
+        {"mistyped", quake, "arhcive", "the archive directory \"arhcive/\" does not exist"}};
+    for (const auto& [out, templates, archive, error] : mistakes) {
+        r = run(out, templates, {}, archive);
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_NE(r.out.find(error), std::string::npos) << r.out;
+        EXPECT_NE(run_program({"test", "-e", dir.path + "/" + out}).status, 0) << out;
+    }
+    r = run_program({VEMLO_BATCH_BINARY, "control.txt"}, dir.path);  // the mistyped archive
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("Data was not found for template #1 (2013 46 3600 XX S1 00 HHZ)\n"
-                         "Error: not one template could be made: no pick had data (see the "
-                         "lines above); nothing was scanned or written\n"),
+    EXPECT_NE(r.out.find("\"arhcive/\" does not exist"), std::string::npos) << r.out;
+    r = run("x", quake, {"--verbose"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("Error: unknown option --verbose\n\nUsage: vemlo", 0), 0u) << r.out;
+    r = run_program({VEMLO_BINARY, "a.txt", "b.txt"}, dir.path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Error: Unknown argument format."), std::string::npos) << r.out;
+
+    // No pick with data: status 1, the earlier results left as they were.
+    r = run("my results ", "quake\n2013 46 3600 XX S1 00 HHZ 0\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Error: not one template could be made: no pick had data"),
               std::string::npos)
         << r.out;
     EXPECT_EQ(read_file(dir.path + "/my results/quake.txt"), earlier);
 
-    // A results file that cannot be opened stops the run before the scan, naming it.
-    ASSERT_EQ(run_program({"mkdir", "-p", dir.path + "/blocked/quake.txt"}).status, 0);
-    r = run("blocked", quake);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("\nError: Unable to open output file blocked/quake.txt: Is a directory\n"),
-              std::string::npos)
-        << r.out;
-    EXPECT_EQ(r.out.find("Cross-correlating"), std::string::npos) << r.out;
-    // So does a channels file, or one whose header cannot be written.
-    ASSERT_EQ(run_program({"mkdir", "-p", dir.path + "/held/quake.channels.csv"}).status, 0);
-    r = run("held", quake);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("\nError: Unable to open output file held/quake.channels.csv: Is a "
-                         "directory\n"),
-              std::string::npos)
-        << r.out;
-    ASSERT_EQ(run_program({"mkdir", "-p", dir.path + "/short"}).status, 0);
-    ASSERT_EQ(run_program({"ln", "-s", "/dev/full", dir.path + "/short/quake.channels.csv"}).status,
-              0);
-    r = run("short", quake);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("\nError: Unable to write output file short/quake.channels.csv\n"),
-              std::string::npos)
-        << r.out;
-    EXPECT_EQ(r.out.find("Cross-correlating"), std::string::npos) << r.out;
-
-    // A results file on a full disk: every append says so, and the run ends with a line naming
-    // the file, without the run-time line, and status 1.
-    ASSERT_EQ(run_program({"mkdir", "-p", dir.path + "/full"}).status, 0);
-    ASSERT_EQ(run_program({"ln", "-s", "/dev/full", dir.path + "/full/quake.txt"}).status, 0);
-    r = run("full", quake);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("\nWriting results to file...\nUnable to write output file "
-                         "full/quake.txt!\ndone.\n"
-                         "Error: detections are missing from results file(s) full/quake.txt: "
-                         "they could not be opened or written completely\n"),
-              std::string::npos)
-        << r.out;
-    EXPECT_EQ(r.out.find("Run time: ~"), std::string::npos) << r.out;
+    // {directory, file, made a directory (else /dev/full), error}
+    const std::tuple<std::string, std::string, bool, std::string> blocked[] = {
+        {"a", "quake.txt", true, "Error: Unable to open output file a/quake.txt: Is a directory"},
+        {"b", "quake.channels.csv", true, "Error: Unable to open output file b/quake.channels.csv"},
+        {"c", "quake.channels.csv", false, "Error: Unable to write output file c/quake.channels"},
+        {"d", "quake.txt", false, "Error: detections are missing from results file(s) d/quake"}};
+    for (const auto& [out, file, directory, error] : blocked) {
+        const std::string path = dir.path + "/" + out + "/" + file;
+        ASSERT_EQ(run_program({"mkdir", "-p", directory ? path : dir.path + "/" + out}).status, 0);
+        if (!directory) {
+            ASSERT_EQ(run_program({"ln", "-s", "/dev/full", path}).status, 0);
+        }
+        r = run(out, quake);
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_NE(r.out.find(error), std::string::npos) << r.out;
+    }
 }
