@@ -155,6 +155,19 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
         const std::vector<std::string> asked = values_after(refused.out, "needs about ", ' ');
         budget_mb = asked.empty() ? budget_mb : asked[0];
     }
+    // What event 1 alone needs, worked out from this test's sizes: the program's 64 MiB; a day's
+    // stack, counts and MAD selection of up to twice n keys (more than reading and conditioning a
+    // day trace of n + m samples); one thread's FFT buffers; per template its spectrum and samples
+    // in double; per station channel the day's block spectra, window norms and kept trace. FFTs
+    // of 2048 samples (16 m up to a power of two) take 1949 positions a block (444 blocks for a
+    // day trace), a block spectrum 1025 complex floats rounded up to 1032.
+    const long long mib = 1 << 20, trace = n + m, spectrum = 1032 * 8, stack = 4LL * 4 * n;
+    ASSERT_GT(stack, 2 * 4 * trace);
+    const long long one_template = spectrum + m * 8;
+    const long long one_channel = 444 * spectrum + (trace - m + 1) * 4 + trace * 4;
+    const long long event_1 =
+        64 * mib + stack + spectrum + (2048 + 1949) * 4 + 3 * (one_template + one_channel);
+    EXPECT_EQ(budget_mb, std::to_string((event_1 + mib - 1) / mib));
     const std::vector<std::string> settings = {"OMP_NUM_THREADS=1", "OMP_NUM_THREADS=2",
                                                "OMP_NUM_THREADS=4", "VEMLO_MEMORY_MB=" + budget_mb};
     for (const std::string& setting : settings) {

@@ -27,9 +27,12 @@ TEST(RunOutcome, RecordsTemplatesOnlyAndFailuresThatReachTheExitStatus) {
     ASSERT_EQ(r.status, 0) << r.out;
     const std::string earlier = read_file(dir.path + "/my results/quake.txt");
     EXPECT_EQ(read_results(dir.path + "/my results/quake.txt").size(), 2u) << r.out;
-    EXPECT_NE(read_file(dir.path + "/my results/vemlo-run.txt")
-                  .find(read_file(dir.path + "/control.txt")),
-              std::string::npos);
+    const std::string record = read_file(dir.path + "/my results/vemlo-run.txt");
+    const std::string control = read_file(dir.path + "/control.txt");
+    const std::string tail =
+        "control file text follows (" + std::to_string(control.size()) + " bytes):\n" + control;
+    EXPECT_EQ(record.rfind("vemlo run record\nvemlo version: ", 0), 0u) << record;
+    EXPECT_EQ(record.substr(record.size() - std::min(record.size(), tail.size())), tail);
 
     r = run("only", quake, {"--templates-only"});
     EXPECT_EQ(r.status, 0) << r.out;

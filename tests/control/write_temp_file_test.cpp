@@ -48,7 +48,8 @@ TEST(WriteTemplateFile, ReadsBackToTheSameRecordOrRefuses) {
               "Error: cannot write control file /nonexistent-dir/c.txt");
 }
 
-// Its exact text is checked by the app's run-outcome test; here, the calendar and the brief number.
+// The app's run-outcome test checks its head and the control text; here, the calendar and the
+// brief number.
 TEST(RunRecord, CarriesDaysPastAYearsEndAndWritesTheMadMultipleBriefly) {
     Template_file t = parse(
         "x\nout/\n\n\n2023 365 0\n\n\n2024 60 0\n\n\n1\n\n\n1 2\n\n\n8.25\n\n\n10\n\n\n0\n\n\n"
