@@ -54,50 +54,55 @@ struct Distance {
     }
 };
 
-constexpr int bins = 1 << 16;  // the histogram sorts on the upper 16 bits of a key
+constexpr int bins = mad_bins;  // the histogram sorts on the upper 16 bits of a key
 constexpr long long parallel_from = 1 << 16;
 
+// Adds the counts of the upper 16 bits of the keys of value(x) for the n values x from v that are
+// numbers to table (two tables of bins + 1 entries, alternating; NaN goes to index bins). Groups
+// of four values go alternately into the two tables, so that runs of equal bins (a smooth stack)
+// do not wait on their own increments; the bins are found in lanes and without a branch.
+template <class Value>
+void count_into(const float* v, long long n, uint32_t* table, Value value) {
+    constexpr int width = bins + 1;
+    uint32_t* even = table;
+    uint32_t* odd = table + width;
+    const Ints nan_bin = Ints{0, 0, 0, 0} + bins;
+    long long j = 0;
+    for (; j + 4 <= n; j += 4) {
+        Floats x;
+        std::memcpy(&x, v + j, sizeof x);
+        const Ints nan = x != x;
+        const Ints bin = ((upper_keys(value(x)) >> 16) & 0xFFFF & ~nan) | (nan_bin & nan);
+        ++even[bin[0]];
+        ++odd[bin[1]];
+        ++even[bin[2]];
+        ++odd[bin[3]];
+    }
+    for (; j < n; ++j) {
+        ++even[std::isnan(v[j]) ? bins : key_of(value(v[j])) >> 16];
+    }
+}
+
 // Counts of the upper 16 bits of the keys of value(x) for the x of v that are numbers; the
-// count of NaN in v is in the bin past them (at index bins). Each thread counts into two tables,
-// alternating, so that runs of equal bins (a smooth stack) do not wait on their own increments;
-// the tables are added up in a fixed order.
+// count of NaN in v is in the bin past them (at index bins). Each thread counts into tables of
+// its own, added up afterwards.
 template <class Value>
 std::vector<uint64_t> histogram(const std::vector<float>& v, Value value) {
     const long long n = static_cast<long long>(v.size());
     const int threads = n >= parallel_from ? omp_get_max_threads() : 1;
-    constexpr int width = bins + 1;
     std::vector<std::vector<uint32_t>> tables(static_cast<std::size_t>(threads));
 #pragma omp parallel num_threads(threads)
     {
-        std::vector<uint32_t>& table = tables[static_cast<std::size_t>(omp_get_thread_num())];
-        table.assign(2 * width, 0);
-        uint32_t* even = table.data();
-        uint32_t* odd = table.data() + width;
-        // Groups of four values, alternately into the two tables; the bins are found in lanes
-        // and without a branch.
-        const Ints nan_bin = Ints{0, 0, 0, 0} + bins;
-#pragma omp for schedule(static)
-        for (long long group = 0; group < n / 4; ++group) {
-            Floats x;
-            std::memcpy(&x, v.data() + 4 * group, sizeof x);
-            const Ints nan = x != x;
-            const Ints bin = ((upper_keys(value(x)) >> 16) & 0xFFFF & ~nan) | (nan_bin & nan);
-            ++even[bin[0]];
-            ++odd[bin[1]];
-            ++even[bin[2]];
-            ++odd[bin[3]];
-        }
+        const int t = omp_get_thread_num();
+        std::vector<uint32_t>& table = tables[static_cast<std::size_t>(t)];
+        table = new_count_table();
+        // The thread's share, in whole groups of four.
+        const long long groups = (n + 3) / 4;
+        const long long first = std::min(n, groups * t / threads * 4);
+        const long long end = std::min(n, groups * (t + 1) / threads * 4);
+        count_into(v.data() + first, end - first, table.data(), value);
     }
-    std::vector<uint64_t> total(width, 0);
-    for (const std::vector<uint32_t>& table : tables) {
-        for (int b = 0; b < width; ++b) {
-            total[b] += static_cast<uint64_t>(table[b]) + table[width + b];
-        }
-    }
-    for (long long j = n / 4 * 4; j < n; ++j) {
-        ++total[std::isnan(v[j]) ? bins : key_of(value(v[j])) >> 16];
-    }
-    return total;
+    return total_counts(tables);
 }
 
 // The key of rank r among the keys of value(x) for the x of v that are numbers, whose counts of
@@ -149,11 +154,36 @@ uint32_t select_rank(const std::vector<float>& v, const std::vector<uint64_t>& c
 
 }  // namespace
 
+std::vector<uint32_t> new_count_table() {
+    return std::vector<uint32_t>(2 * (bins + 1), 0);
+}
+
+void count_values(const float* v, long long n, std::vector<uint32_t>& table) {
+    count_into(v, n, table.data(), Same{});
+}
+
+std::vector<uint64_t> total_counts(const std::vector<std::vector<uint32_t>>& tables) {
+    constexpr int width = bins + 1;
+    std::vector<uint64_t> total(width, 0);
+    for (const std::vector<uint32_t>& table : tables) {
+        for (int b = 0; b < width && table.size() == static_cast<std::size_t>(2 * width); ++b) {
+            total[b] += static_cast<uint64_t>(table[b]) + table[width + b];
+        }
+    }
+    return total;
+}
+
 float mad(const std::vector<float>& v) {
+    return mad(v, histogram(v, Same{}));
+}
+
+float mad(const std::vector<float>& v, const std::vector<uint64_t>& count) {
     // Positions no template reached hold NaN; they are left out of both selections (the
     // histogram counts them apart).
+    if (count.size() != static_cast<std::size_t>(bins + 1)) {
+        return mad(v);
+    }
     const Same same;
-    const std::vector<uint64_t> count = histogram(v, same);
     const uint64_t numbers = v.size() - count[bins];
     if (numbers == 0) {
         return std::numeric_limits<float>::quiet_NaN();

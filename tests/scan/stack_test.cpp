@@ -77,9 +77,17 @@ TEST(Mad, SameBitsAsSortingWithTiesNotANumbersAndSignedZerosAtAnyThreads) {
             }
             if (size > 70000)
                 std::fill(x.begin() + size / 3, x.begin() + size / 3 + 5000, NAN);
+            // Also from counts taken in uneven pieces into two tables, as the stack's threads do.
+            std::vector<std::vector<uint32_t>> tables = {new_count_table(), new_count_table()};
+            for (int from = 0, piece = 0; from < size; from += 1 + from / 3, ++piece)
+                count_values(x.data() + from, std::min(1 + from / 3, size - from),
+                             tables[piece % 2]);
             for (const int threads : {1, 2, 3}) {
                 omp_set_num_threads(threads);
-                EXPECT_EQ(bit_patterns({mad(x)}), bit_patterns({mad_by_sorting(x)}))
+                const float expected = mad_by_sorting(x);
+                EXPECT_EQ(bit_patterns({mad(x)}), bit_patterns({expected}))
+                    << "size " << size << " kind " << kind << " threads " << threads;
+                EXPECT_EQ(bit_patterns({mad(x, total_counts(tables))}), bit_patterns({expected}))
                     << "size " << size << " kind " << kind << " threads " << threads;
             }
         }
@@ -199,10 +207,13 @@ TEST(Stack, EventDayStackHasTheBitsOfBlockByBlockCorrelationAndPlainStacking) {
     EXPECT_GE(exact_blocks, 3);  // the spikes' blocks have directly computed windows
     for (const int threads : {1, 3}) {
         omp_set_num_threads(threads);
-        std::vector<float> stack(l, 0.0f);
-        std::vector<int> stack_count(l, 0);
-        stack_event_day(jobs, stack, stack_count);
+        // Whatever the buffers held before is overwritten.
+        std::vector<float> stack(l, NAN);
+        std::vector<int> stack_count(l, 7);
+        std::vector<uint64_t> counts;
+        stack_event_day(jobs, stack, stack_count, 0, &counts);
         EXPECT_EQ(bit_patterns(stack), bit_patterns(expected)) << threads;
         EXPECT_EQ(stack_count, expected_count) << threads;
+        EXPECT_EQ(bit_patterns({mad(stack, counts)}), bit_patterns({mad(expected)})) << threads;
     }
 }
