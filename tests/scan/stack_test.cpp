@@ -59,14 +59,17 @@ TEST(Mad, SameBitsAsSortingWithTiesNotANumbersAndSignedZerosAtAnyThreads) {
     EXPECT_EQ(v, std::vector<float>({3, 1, 2}));  // the argument is left alone
     EXPECT_EQ(mad({1, 2, 3, 4}), 1.0f);           // upper middle, not an average
     // Ties and both zeros, spread-out values, NaN; long ones (for the threads) mostly in one
-    // histogram bin (neighbouring floats near 0.25) with NaN runs; all NaN.
+    // histogram bin (neighbouring floats near 0.25) with NaN runs; values spread like a stack's;
+    // all NaN.
     std::mt19937 rng(7);
     for (int size = 0; size < 150331; size += size < 40 ? 1 : size < 300 ? 37 : 24999) {
-        for (int kind = 0; kind < 4; ++kind) {
+        for (int kind = 0; kind < 5; ++kind) {
+            std::normal_distribution<float> stack_like(0.01f, 0.05f);
             std::vector<float> x(size);
             for (float& value : x) {
                 const int r = static_cast<int>(rng() % 1000);
-                value = kind == 0   ? (r % 11 == 0 ? -0.0f : static_cast<float>(r % 5) - 2.0f)
+                value = kind == 4   ? (r < 30 ? NAN : stack_like(rng))
+                        : kind == 0 ? (r % 11 == 0 ? -0.0f : static_cast<float>(r % 5) - 2.0f)
                         : kind == 1 ? std::ldexp(static_cast<float>(r) - 500.0f, -(r % 40))
                         : kind == 2 ? (r % 4 == 0 ? NAN : static_cast<float>(r % 7) * -0.25f)
                         : r < 600   ? std::nextafter(0.25f, 1.0f) * (1.0f + (r % 64) * 0x1p-23f)
