@@ -186,9 +186,11 @@ Status run_scan(const Template_file& control, const Template_bank& bank, long lo
                 return failure(fetched.error);
             }
             failed_downloads += fetched.value->failed_downloads.size();
+            // One stack for the day's events in turn, given back before the next day's fetch.
+            Event_stack stack;
             for (std::size_t e = 0; e < batch.events.size(); ++e) {
                 stack_and_detect(control, bank, sc, day, e, batch, *fetched.value, plans, progress,
-                                 fetch.threads);
+                                 fetch.threads, stack);
             }
         }
         for (Batch_event& event : batch.events) {

@@ -1,6 +1,7 @@
 // Threshold, candidates and thinning of an event-day stack.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <vector>
 
@@ -21,5 +22,7 @@ struct Detection {
 
 // Runs detection on one event-day stack: MAD, threshold (printed as the "MAD*" line), candidates,
 // thinning (which zeroes suppressed candidates in stack), and the "# Matches: " line, both
-// printed on out.
-Detection detect(std::vector<float>& stack, int w, double mad_multiple, std::ostream& out);
+// printed on out. counts, when given, are the MAD's counts of the stack's values
+// (count_values), which saves it that pass.
+Detection detect(std::vector<float>& stack, int w, double mad_multiple, std::ostream& out,
+                 const std::vector<uint64_t>* counts = nullptr);

@@ -54,50 +54,55 @@ struct Distance {
     }
 };
 
-constexpr int bins = 1 << 16;  // the histogram sorts on the upper 16 bits of a key
+constexpr int bins = mad_bins;  // the histogram sorts on the upper 16 bits of a key
 constexpr long long parallel_from = 1 << 16;
 
+// Adds the counts of the upper 16 bits of the keys of value(x) for the n values x from v that are
+// numbers to table (two tables of bins + 1 entries, alternating; NaN goes to index bins). Groups
+// of four values go alternately into the two tables, so that runs of equal bins (a smooth stack)
+// do not wait on their own increments; the bins are found in lanes and without a branch.
+template <class Value>
+void count_into(const float* v, long long n, uint32_t* table, Value value) {
+    constexpr int width = bins + 1;
+    uint32_t* even = table;
+    uint32_t* odd = table + width;
+    const Ints nan_bin = Ints{0, 0, 0, 0} + bins;
+    long long j = 0;
+    for (; j + 4 <= n; j += 4) {
+        Floats x;
+        std::memcpy(&x, v + j, sizeof x);
+        const Ints nan = x != x;
+        const Ints bin = ((upper_keys(value(x)) >> 16) & 0xFFFF & ~nan) | (nan_bin & nan);
+        ++even[bin[0]];
+        ++odd[bin[1]];
+        ++even[bin[2]];
+        ++odd[bin[3]];
+    }
+    for (; j < n; ++j) {
+        ++even[std::isnan(v[j]) ? bins : key_of(value(v[j])) >> 16];
+    }
+}
+
 // Counts of the upper 16 bits of the keys of value(x) for the x of v that are numbers; the
-// count of NaN in v is in the bin past them (at index bins). Each thread counts into two tables,
-// alternating, so that runs of equal bins (a smooth stack) do not wait on their own increments;
-// the tables are added up in a fixed order.
+// count of NaN in v is in the bin past them (at index bins). Each thread counts into tables of
+// its own, added up afterwards.
 template <class Value>
 std::vector<uint64_t> histogram(const std::vector<float>& v, Value value) {
     const long long n = static_cast<long long>(v.size());
     const int threads = n >= parallel_from ? omp_get_max_threads() : 1;
-    constexpr int width = bins + 1;
     std::vector<std::vector<uint32_t>> tables(static_cast<std::size_t>(threads));
 #pragma omp parallel num_threads(threads)
     {
-        std::vector<uint32_t>& table = tables[static_cast<std::size_t>(omp_get_thread_num())];
-        table.assign(2 * width, 0);
-        uint32_t* even = table.data();
-        uint32_t* odd = table.data() + width;
-        // Groups of four values, alternately into the two tables; the bins are found in lanes
-        // and without a branch.
-        const Ints nan_bin = Ints{0, 0, 0, 0} + bins;
-#pragma omp for schedule(static)
-        for (long long group = 0; group < n / 4; ++group) {
-            Floats x;
-            std::memcpy(&x, v.data() + 4 * group, sizeof x);
-            const Ints nan = x != x;
-            const Ints bin = ((upper_keys(value(x)) >> 16) & 0xFFFF & ~nan) | (nan_bin & nan);
-            ++even[bin[0]];
-            ++odd[bin[1]];
-            ++even[bin[2]];
-            ++odd[bin[3]];
-        }
+        const int t = omp_get_thread_num();
+        std::vector<uint32_t>& table = tables[static_cast<std::size_t>(t)];
+        table = new_count_table();
+        // The thread's share, in whole groups of four.
+        const long long groups = (n + 3) / 4;
+        const long long first = std::min(n, groups * t / threads * 4);
+        const long long end = std::min(n, groups * (t + 1) / threads * 4);
+        count_into(v.data() + first, end - first, table.data(), value);
     }
-    std::vector<uint64_t> total(width, 0);
-    for (const std::vector<uint32_t>& table : tables) {
-        for (int b = 0; b < width; ++b) {
-            total[b] += static_cast<uint64_t>(table[b]) + table[width + b];
-        }
-    }
-    for (long long j = n / 4 * 4; j < n; ++j) {
-        ++total[std::isnan(v[j]) ? bins : key_of(value(v[j])) >> 16];
-    }
-    return total;
+    return total_counts(tables);
 }
 
 // The key of rank r among the keys of value(x) for the x of v that are numbers, whose counts of
@@ -147,18 +152,197 @@ uint32_t select_rank(const std::vector<float>& v, const std::vector<uint64_t>& c
     return keys[r];
 }
 
+// The lowest and highest value whose key has the upper 16 bits b.
+float bin_low(uint32_t b) {
+    return float_of(b << 16);
+}
+
+float bin_high(uint32_t b) {
+    return float_of(b << 16 | 0xFFFFu);
+}
+
+// Bounds of the distances |x - m| of the values x of one bin from any m of the median's bin.
+struct Bin_distances {
+    float low, high;
+    uint64_t count;
+    uint32_t bin;
+};
+
+// The MAD from the counts of the values alone, without counting the distances: the subtraction
+// rounds monotonically, so the distances of each bin's values from any value of the median's bin
+// lie within bounds found from the bins' ends. These bounds give an interval that must hold the
+// distance of rank middle; one pass then gathers the keys of the median's bin and the values of
+// the bins whose distances may fall inside the interval, while the bins wholly below it are only
+// counted. Returns false, with nothing selected, where the bounds cannot be found (a bin holding
+// infinities) or the gathered values would be more than half of v, which mad then handles by
+// counting the distances.
+bool mad_by_bounds(const std::vector<float>& v, const std::vector<uint64_t>& count, uint64_t middle,
+                   float& result) {
+    uint64_t r = middle;
+    uint32_t median_bin = 0;
+    for (; r >= count[median_bin]; ++median_bin) {
+        r -= count[median_bin];
+    }
+    const float median_low = bin_low(median_bin), median_high = bin_high(median_bin);
+    if (!std::isfinite(median_low) || !std::isfinite(median_high)) {
+        return false;
+    }
+    std::vector<Bin_distances> used;
+    for (uint32_t b = 0; b < static_cast<uint32_t>(bins); ++b) {
+        if (count[b] == 0) {
+            continue;
+        }
+        const float low = bin_low(b), high = bin_high(b);
+        if (!std::isfinite(low) || !std::isfinite(high)) {
+            return false;
+        }
+        // x - m over the bin's x and the median bin's m, then its size.
+        const float least = low - median_high, most = high - median_low;
+        const Bin_distances d = least >= 0.0f ? Bin_distances{least, most, count[b], b}
+                                : most <= 0.0f
+                                    ? Bin_distances{-most, -least, count[b], b}
+                                    : Bin_distances{0.0f, std::max(-least, most), count[b], b};
+        used.push_back(d);
+    }
+    // The distance of rank middle is at least the smallest lower bound with more than middle
+    // values at or below it, and at most the smallest upper bound with as many.
+    const auto bound = [&](float Bin_distances::*side) {
+        std::sort(used.begin(), used.end(), [&](const Bin_distances& a, const Bin_distances& b) {
+            return a.*side < b.*side;
+        });
+        uint64_t seen = 0;
+        for (const Bin_distances& d : used) {
+            seen += d.count;
+            if (seen > middle) {
+                return d.*side;
+            }
+        }
+        return used.back().*side;
+    };
+    const float lowest = bound(&Bin_distances::low), highest = bound(&Bin_distances::high);
+    std::vector<uint8_t> wanted(bins + 1, 0);  // 1: gathered for the distances, 2: the median's
+    uint64_t below = 0, gathered = count[median_bin];
+    for (const Bin_distances& d : used) {
+        if (d.high < lowest) {
+            below += d.count;
+        } else if (!(d.low > highest)) {
+            wanted[d.bin] = 1;
+            gathered += d.count;
+        }
+    }
+    if (gathered > v.size() / 2 || middle < below) {
+        return false;
+    }
+    wanted[median_bin] |= 2;
+
+    const long long n = static_cast<long long>(v.size());
+    const int threads = n >= parallel_from ? omp_get_max_threads() : 1;
+    std::vector<std::vector<uint32_t>> median_shares(static_cast<std::size_t>(threads));
+    std::vector<std::vector<float>> value_shares(static_cast<std::size_t>(threads));
+#pragma omp parallel num_threads(threads)
+    {
+        const int t = omp_get_thread_num();
+        std::vector<uint32_t>& median_share = median_shares[static_cast<std::size_t>(t)];
+        std::vector<float>& value_share = value_shares[static_cast<std::size_t>(t)];
+        const auto take = [&](float x) {
+            if (std::isnan(x)) {
+                return;
+            }
+            const uint32_t key = key_of(x);
+            const uint8_t want = wanted[key >> 16];
+            if ((want & 2) != 0) {
+                median_share.push_back(key);
+            }
+            if ((want & 1) != 0) {
+                value_share.push_back(x);
+            }
+        };
+        const long long groups = (n + 3) / 4;
+        const long long first = std::min(n, groups * t / threads * 4);
+        const long long end = std::min(n, groups * (t + 1) / threads * 4);
+        const Ints nan_bin = Ints{0, 0, 0, 0} + bins;
+        long long j = first;
+        // Groups of four whose bins are all unwanted (nearly all) are passed over at once.
+        for (; j + 4 <= end; j += 4) {
+            Floats x;
+            std::memcpy(&x, v.data() + j, sizeof x);
+            const Ints nan = x != x;
+            const Ints bin = ((upper_keys(x) >> 16) & 0xFFFF & ~nan) | (nan_bin & nan);
+            if ((wanted[bin[0]] | wanted[bin[1]] | wanted[bin[2]] | wanted[bin[3]]) != 0) {
+                for (long long k = j; k < j + 4; ++k) {
+                    take(v[k]);
+                }
+            }
+        }
+        for (; j < end; ++j) {
+            take(v[j]);
+        }
+    }
+    std::vector<uint32_t> keys;
+    keys.reserve(count[median_bin]);
+    for (const std::vector<uint32_t>& share : median_shares) {
+        keys.insert(keys.end(), share.begin(), share.end());
+    }
+    std::nth_element(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(r), keys.end());
+    const Distance deviation{float_of(keys[r])};
+    std::vector<uint32_t> distances;
+    distances.reserve(gathered - count[median_bin]);
+    for (const std::vector<float>& share : value_shares) {
+        for (float x : share) {
+            distances.push_back(key_of(deviation(x)));
+        }
+    }
+    const uint64_t rank = middle - below;
+    if (rank >= distances.size()) {
+        return false;  // cannot happen with sound bounds; counted instead
+    }
+    std::nth_element(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(rank),
+                     distances.end());
+    result = float_of(distances[rank]);
+    return true;
+}
+
 }  // namespace
 
+std::vector<uint32_t> new_count_table() {
+    return std::vector<uint32_t>(2 * (bins + 1), 0);
+}
+
+void count_values(const float* v, long long n, std::vector<uint32_t>& table) {
+    count_into(v, n, table.data(), Same{});
+}
+
+std::vector<uint64_t> total_counts(const std::vector<std::vector<uint32_t>>& tables) {
+    constexpr int width = bins + 1;
+    std::vector<uint64_t> total(width, 0);
+    for (const std::vector<uint32_t>& table : tables) {
+        for (int b = 0; b < width && table.size() == static_cast<std::size_t>(2 * width); ++b) {
+            total[b] += static_cast<uint64_t>(table[b]) + table[width + b];
+        }
+    }
+    return total;
+}
+
 float mad(const std::vector<float>& v) {
+    return mad(v, histogram(v, Same{}));
+}
+
+float mad(const std::vector<float>& v, const std::vector<uint64_t>& count) {
     // Positions no template reached hold NaN; they are left out of both selections (the
     // histogram counts them apart).
+    if (count.size() != static_cast<std::size_t>(bins + 1)) {
+        return mad(v);
+    }
     const Same same;
-    const std::vector<uint64_t> count = histogram(v, same);
     const uint64_t numbers = v.size() - count[bins];
     if (numbers == 0) {
         return std::numeric_limits<float>::quiet_NaN();
     }
     const uint64_t middle = numbers / 2;
+    float bounded = 0.0f;
+    if (mad_by_bounds(v, count, middle, bounded)) {
+        return bounded;
+    }
     const float median = float_of(select_rank(v, count, middle, same));
     const Distance deviation{median};
     return float_of(select_rank(v, histogram(v, deviation), middle, deviation));

@@ -1,5 +1,6 @@
 // Detection, results and channels rows, held output, channel measurement and the memory budget.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -67,17 +68,23 @@ TEST(Detection, CandidatesThinningAndConsoleLines) {
     EXPECT_TRUE(detect(stack, 10, 8.0, out).matches.empty());
     EXPECT_EQ(out.str(), "\n\tMAD*8: 0.1\n\t# Matches: 2\n\n\tMAD*8: nan\n\t# Matches: 0\n");
 
-    // Against the plain loop: plateaus qualify on both sides; NaN and its neighbours never do.
+    // Against the plain loop, short and long (shared by the threads): plateaus qualify on both
+    // sides; NaN and its neighbours never do.
     std::mt19937 rng(3);
-    stack.resize(5000);
-    for (float& x : stack)
-        x = rng() % 12 == 0 ? NAN : static_cast<float>(rng() % 6) * 0.125f;
-    for (const float threshold : {0.0f, 0.5f, 0.625f, NAN}) {
-        std::vector<int> expected;
-        for (int c = 1; c + 1 < static_cast<int>(stack.size()); ++c)
-            if (stack[c] >= stack[c - 1] && stack[c] >= stack[c + 1] && stack[c] >= threshold)
-                expected.push_back(c);
-        EXPECT_EQ(find_candidates(stack, threshold), expected) << threshold;
+    for (const int size : {5000, 70003}) {
+        stack.resize(size);
+        for (float& x : stack)
+            x = rng() % 12 == 0 ? NAN : static_cast<float>(rng() % 6) * 0.125f;
+        for (const float threshold : {0.0f, 0.5f, 0.625f, NAN}) {
+            std::vector<int> expected;
+            for (int c = 1; c + 1 < size; ++c)
+                if (stack[c] >= stack[c - 1] && stack[c] >= stack[c + 1] && stack[c] >= threshold)
+                    expected.push_back(c);
+            for (const int threads : {1, 2, 3}) {
+                omp_set_num_threads(threads);
+                EXPECT_EQ(find_candidates(stack, threshold), expected) << threshold << threads;
+            }
+        }
     }
 }
 

@@ -59,14 +59,17 @@ TEST(Mad, SameBitsAsSortingWithTiesNotANumbersAndSignedZerosAtAnyThreads) {
     EXPECT_EQ(v, std::vector<float>({3, 1, 2}));  // the argument is left alone
     EXPECT_EQ(mad({1, 2, 3, 4}), 1.0f);           // upper middle, not an average
     // Ties and both zeros, spread-out values, NaN; long ones (for the threads) mostly in one
-    // histogram bin (neighbouring floats near 0.25) with NaN runs; all NaN.
+    // histogram bin (neighbouring floats near 0.25) with NaN runs; values spread like a stack's;
+    // all NaN.
     std::mt19937 rng(7);
     for (int size = 0; size < 150331; size += size < 40 ? 1 : size < 300 ? 37 : 24999) {
-        for (int kind = 0; kind < 4; ++kind) {
+        for (int kind = 0; kind < 5; ++kind) {
+            std::normal_distribution<float> stack_like(0.01f, 0.05f);
             std::vector<float> x(size);
             for (float& value : x) {
                 const int r = static_cast<int>(rng() % 1000);
-                value = kind == 0   ? (r % 11 == 0 ? -0.0f : static_cast<float>(r % 5) - 2.0f)
+                value = kind == 4   ? (r < 30 ? NAN : stack_like(rng))
+                        : kind == 0 ? (r % 11 == 0 ? -0.0f : static_cast<float>(r % 5) - 2.0f)
                         : kind == 1 ? std::ldexp(static_cast<float>(r) - 500.0f, -(r % 40))
                         : kind == 2 ? (r % 4 == 0 ? NAN : static_cast<float>(r % 7) * -0.25f)
                         : r < 600   ? std::nextafter(0.25f, 1.0f) * (1.0f + (r % 64) * 0x1p-23f)
@@ -77,9 +80,17 @@ TEST(Mad, SameBitsAsSortingWithTiesNotANumbersAndSignedZerosAtAnyThreads) {
             }
             if (size > 70000)
                 std::fill(x.begin() + size / 3, x.begin() + size / 3 + 5000, NAN);
+            // Also from counts taken in uneven pieces into two tables, as the stack's threads do.
+            std::vector<std::vector<uint32_t>> tables = {new_count_table(), new_count_table()};
+            for (int from = 0, piece = 0; from < size; from += 1 + from / 3, ++piece)
+                count_values(x.data() + from, std::min(1 + from / 3, size - from),
+                             tables[piece % 2]);
             for (const int threads : {1, 2, 3}) {
                 omp_set_num_threads(threads);
-                EXPECT_EQ(bit_patterns({mad(x)}), bit_patterns({mad_by_sorting(x)}))
+                const float expected = mad_by_sorting(x);
+                EXPECT_EQ(bit_patterns({mad(x)}), bit_patterns({expected}))
+                    << "size " << size << " kind " << kind << " threads " << threads;
+                EXPECT_EQ(bit_patterns({mad(x, total_counts(tables))}), bit_patterns({expected}))
                     << "size " << size << " kind " << kind << " threads " << threads;
             }
         }
@@ -199,10 +210,13 @@ TEST(Stack, EventDayStackHasTheBitsOfBlockByBlockCorrelationAndPlainStacking) {
     EXPECT_GE(exact_blocks, 3);  // the spikes' blocks have directly computed windows
     for (const int threads : {1, 3}) {
         omp_set_num_threads(threads);
-        std::vector<float> stack(l, 0.0f);
-        std::vector<int> stack_count(l, 0);
-        stack_event_day(jobs, stack, stack_count);
+        // Whatever the buffers held before is overwritten.
+        std::vector<float> stack(l, NAN);
+        std::vector<int> stack_count(l, 7);
+        std::vector<uint64_t> counts;
+        stack_event_day(jobs, stack, stack_count, 0, &counts);
         EXPECT_EQ(bit_patterns(stack), bit_patterns(expected)) << threads;
         EXPECT_EQ(stack_count, expected_count) << threads;
+        EXPECT_EQ(bit_patterns({mad(stack, counts)}), bit_patterns({mad(expected)})) << threads;
     }
 }
