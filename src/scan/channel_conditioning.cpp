@@ -1,59 +1,68 @@
-// Conditioning the channels of a scanned day, a few at a time on the threads, and their spectra.
-#include <algorithm>
+// Conditioning the channels of a scanned day as tasks, each with its spectra.
 #include <exception>
 #include <sstream>
 
 #include "scan/day_channels.h"
 
-void condition_channels(const Template_file& control, const Doy_time& day, const Scan_constants& sc,
-                        std::vector<Pending_channel>& pending,
-                        const std::map<int, Correlation_plan>& plans, int threads) {
-    const int count = static_cast<int>(pending.size());
-    std::vector<Conditioned_trace> traces(pending.size());
-    // An exception must not leave a parallel region: the first is kept and thrown afterwards.
-    std::exception_ptr failure;
-#pragma omp parallel for schedule(dynamic, 1)
-    for (int g = 0; g < count; ++g) {
+void start_conditioning(const Template_file& control, const Doy_time& day, const Scan_constants& sc,
+                        Pending_channel& pending, const std::map<int, Correlation_plan>& plans) {
+    // Pointers into the caller's objects, which outlive the task (finish_conditioning waits).
+    const Template_file* const c = &control;
+    const Doy_time* const d = &day;
+    Pending_channel* const item = &pending;
+    const std::map<int, Correlation_plan>* const by_length = &plans;
+    const int m_min = sc.m;
+#pragma omp task firstprivate(c, d, item, by_length, m_min)
+    {
+        // An exception must not leave a task: it is kept for finish_conditioning.
         try {
             std::ostringstream text;
-            traces[g] = condition_window(std::move(pending[g].decoded), day.year, day.doy, 0.0f,
-                                         pending[g].length, control, text);
-            pending[g].channel->conditioning_text = text.str();
-        } catch (...) {
-#pragma omp critical
-            if (!failure) {
-                failure = std::current_exception();
+            item->trace = condition_window(std::move(item->decoded), d->year, d->doy, 0.0f,
+                                           item->length, *c, text);
+            item->text = text.str();
+            if (!is_not_found(item->trace.samples)) {
+                // Windows of the template length from every position they fit, the day's own
+                // and, past midnight, those the moveouts need.
+                const long long wanted = static_cast<long long>(item->length) - m_min + 1;
+                const long long size = static_cast<long long>(item->trace.samples.size());
+                for (int m : *item->lengths) {
+                    const long long positions = std::min<long long>(wanted, size - m + 1);
+                    if (positions >= 1) {
+                        item->spectra.emplace(
+                            m, make_day_spectra_as_tasks(by_length->at(m), item->trace.samples,
+                                                         static_cast<int>(positions), wanted));
+                    }
+                }
             }
+        } catch (...) {
+            item->failure = std::current_exception();
         }
     }
-    if (failure) {
-        std::rethrow_exception(failure);
+}
+
+void finish_conditioning(std::deque<Pending_channel>& pending) {
+#pragma omp taskwait
+    for (Pending_channel& item : pending) {
+        if (item.failure) {
+            const std::exception_ptr failure = item.failure;
+            pending.clear();
+            std::rethrow_exception(failure);
+        }
     }
-    for (int g = 0; g < count; ++g) {
-        Channel_day& channel = *pending[g].channel;
-        Conditioned_trace trace = std::move(traces[g]);
+    for (Pending_channel& item : pending) {
+        Channel_day& channel = *item.channel;
+        channel.conditioning_text = std::move(item.text);
         // A found day file always gives the whole window; should it not, its templates report
         // it as not found.
-        channel.found = !is_not_found(trace.samples);
+        channel.found = !is_not_found(item.trace.samples);
         if (!channel.found) {
             continue;
         }
-        channel.size = trace.samples.size();
-        channel.asked = static_cast<std::size_t>(pending[g].length);
-        channel.data = std::move(trace.data);
-        // Windows of the template length from every position they fit, the day's own and,
-        // past midnight, those the moveouts need.
-        const long long wanted = static_cast<long long>(pending[g].length) - sc.m + 1;
-        for (int m : *pending[g].lengths) {
-            const long long positions =
-                std::min<long long>(wanted, static_cast<long long>(trace.samples.size()) - m + 1);
-            if (positions >= 1) {
-                channel.by_length.emplace(
-                    m, make_day_spectra(plans.at(m), trace.samples, static_cast<int>(positions),
-                                        wanted, threads));
-            }
-        }
-        channel.trace = std::move(trace.samples);
+        channel.size = item.trace.samples.size();
+        channel.asked = static_cast<std::size_t>(item.length);
+        channel.data = std::move(item.trace.data);
+        channel.by_length = std::move(item.spectra);
+        channel.trace = std::move(item.trace.samples);
     }
     pending.clear();
 }

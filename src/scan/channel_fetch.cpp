@@ -1,20 +1,26 @@
 // Fetch planning: which channel is read for which template, in the order of a scan template by
-// template.
+// template. Files are read on one thread, in that order; each read day is conditioned by a task
+// while the next file is read.
+#include <algorithm>
+#include <exception>
 #include <sstream>
 
 #include "acquire/mseed_reader.h"
 #include "scan/day_channels.h"
 #include "scan/memory_budget.h"
 
-Outcome<Day_channels> fetch_channels(const Template_file& control, const Template_bank& bank,
+namespace {
+
+// The fetch, on the one thread that reads; pending holds the days being conditioned.
+Outcome<Day_channels> fetch_in_order(const Template_file& control, const Template_bank& bank,
                                      const Scan_constants& sc, const Doy_time& day,
                                      const Batch& batch,
                                      const std::map<std::string, int>& extensions,
                                      const std::map<int, Correlation_plan>& plans,
-                                     const Fetch_memory& memory) {
+                                     const Fetch_memory& memory,
+                                     std::deque<Pending_channel>& pending) {
     Day_channels fetched;
     std::vector<Template_fetch> fetches;
-    std::vector<Pending_channel> pending;
     long long pending_bytes = 0;
     for (std::size_t e = 0; e < batch.events.size(); ++e) {
         for (std::size_t i : batch.events[e].templates) {
@@ -47,7 +53,7 @@ Outcome<Day_channels> fetch_channels(const Template_file& control, const Templat
                 const long long bytes =
                     conditioning_bytes(day_reading_bytes(sources), sc.n + past_midnight);
                 if (!pending.empty() && pending_bytes + bytes > memory.room) {
-                    condition_channels(control, day, sc, pending, plans, memory.threads);
+                    finish_conditioning(pending);
                     pending_bytes = 0;
                 }
                 if (bytes > memory.room && !sources.sources.empty()) {
@@ -67,10 +73,15 @@ Outcome<Day_channels> fetch_channels(const Template_file& control, const Templat
                     channel.read = true;
                     pending_bytes += bytes;
                     const int length = decoded.next_day ? sc.n + past_midnight : sc.n;
-                    pending.push_back(
-                        {&channel, std::move(decoded), length, &batch.lengths.at(key)});
+                    pending.emplace_back();
+                    Pending_channel& item = pending.back();
+                    item.channel = &channel;
+                    item.decoded = std::move(decoded);
+                    item.length = length;
+                    item.lengths = &batch.lengths.at(key);
+                    start_conditioning(control, day, sc, item, plans);
                     if (pending.size() >= memory.group) {
-                        condition_channels(control, day, sc, pending, plans, memory.threads);
+                        finish_conditioning(pending);
                         pending_bytes = 0;
                     }
                 }
@@ -78,7 +89,37 @@ Outcome<Day_channels> fetch_channels(const Template_file& control, const Templat
             fetches.push_back(std::move(fetch));
         }
     }
-    condition_channels(control, day, sc, pending, plans, memory.threads);
+    finish_conditioning(pending);
     fetched.templates = template_texts(control, bank, day, fetches, fetched.channels);
     return succeeded(std::move(fetched));
+}
+
+}  // namespace
+
+Outcome<Day_channels> fetch_channels(const Template_file& control, const Template_bank& bank,
+                                     const Scan_constants& sc, const Doy_time& day,
+                                     const Batch& batch,
+                                     const std::map<std::string, int>& extensions,
+                                     const std::map<int, Correlation_plan>& plans,
+                                     const Fetch_memory& memory) {
+    Outcome<Day_channels> result = failed<Day_channels>(std::string());
+    // An exception must not leave the parallel region: it is kept and thrown afterwards, once
+    // every task has finished with the days it was given.
+    std::exception_ptr thrown;
+#pragma omp parallel num_threads(std::max(1, memory.threads))
+#pragma omp single
+    {
+        std::deque<Pending_channel> pending;
+        try {
+            result =
+                fetch_in_order(control, bank, sc, day, batch, extensions, plans, memory, pending);
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+#pragma omp taskwait
+    }
+    if (thrown) {
+        std::rethrow_exception(thrown);
+    }
+    return result;
 }

@@ -61,7 +61,8 @@ long long channel_reading_bytes(const Template_file& control, const Template_ban
 
 // The budget beyond the program goes to one day's detection or conditioning (the larger), one
 // thread's FFT buffers, and the batches; half of what that leaves lets more threads correlate and
-// more channel-days be conditioned at once (a quarter each), the rest goes to the batches.
+// more channel-days be read and conditioned at once (a quarter each), the rest goes to the
+// batches.
 Scan_memory scan_memory(const Template_file& control, const Template_bank& bank,
                         const Scan_constants& sc, const std::map<std::string, int>& extensions,
                         long long budget, long long workspace) {
@@ -80,8 +81,9 @@ Scan_memory scan_memory(const Template_file& control, const Template_bank& bank,
     memory.fetch.budget = budget;
     memory.fetch.threads =
         static_cast<int>(std::min(threads, 1 + (workspace > 0 ? spare / workspace : threads)));
+    // One channel-day more than the threads: the next file is read while they condition.
     memory.fetch.group =
-        static_cast<std::size_t>(std::max(1LL, std::min(threads, 1 + spare / conditioning)));
+        static_cast<std::size_t>(std::max(1LL, std::min(threads + 1, 1 + spare / conditioning)));
     const long long fetching = static_cast<long long>(memory.fetch.group) * conditioning;
     const long long buffers = memory.fetch.threads * workspace;
     memory.room = std::max(budget - program_bytes - std::max(stacking, fetching) - buffers, 0LL);

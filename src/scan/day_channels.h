@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
+#include <exception>
 #include <map>
 #include <set>
 #include <string>
@@ -42,12 +44,17 @@ struct Day_channels {
     std::map<std::pair<std::size_t, std::size_t>, Template_day> templates;  // by {e, i}
 };
 
-// A read day waiting for its conditioning.
+// A read day, conditioned and turned into spectra by a task of its own.
 struct Pending_channel {
     Channel_day* channel = nullptr;
     Decoded_day decoded;
     int length = 0;  // samples to condition: the day's and those past midnight
     const std::set<int>* lengths = nullptr;  // template lengths of its spectra
+    // What the task made, for finish_conditioning to hand to the channel.
+    Conditioned_trace trace;
+    std::string text;
+    std::map<int, Day_spectra> spectra;
+    std::exception_ptr failure;
 };
 
 // The memory a day's fetch may take beside its batch.
@@ -73,15 +80,19 @@ Outcome<Day_channels> fetch_channels(const Template_file& control, const Templat
                                      const std::map<int, Correlation_plan>& plans,
                                      const Fetch_memory& memory);
 
-// Conditions the pending days on all threads (each as get_data would for the whole day and the
-// samples past midnight asked for), keeps each trace's data spans, and computes its spectra and
-// window norms for every template length of its channel (windows of the template length M from
-// every position up to the trace's end) on at most threads threads, and keeps the trace itself.
-// The decoded days are released and pending is emptied. Throws std::bad_alloc when memory runs
-// out.
-void condition_channels(const Template_file& control, const Doy_time& day, const Scan_constants& sc,
-                        std::vector<Pending_channel>& pending,
-                        const std::map<int, Correlation_plan>& plans, int threads);
+// Starts an OpenMP task that conditions the pending day (as get_data would for the whole day and
+// the samples past midnight asked for) and computes its spectra and window norms for every
+// template length of its channel (windows of the template length M from every position up to the
+// trace's end), the blocks as tasks of their own; the decoded day is released as it is
+// conditioned. Call it inside a parallel region; pending must stay in place until
+// finish_conditioning. A failure is kept in pending.failure.
+void start_conditioning(const Template_file& control, const Doy_time& day, const Scan_constants& sc,
+                        Pending_channel& pending, const std::map<int, Correlation_plan>& plans);
+
+// Waits for the tasks the current task started (every start_conditioning of pending), hands each
+// channel its conditioning line, data spans, spectra and trace, and empties pending. Throws the
+// first failure of a task (std::bad_alloc when memory ran out).
+void finish_conditioning(std::deque<Pending_channel>& pending);
 
 // A fetch of template i for event e: what it printed (or the line of a template too long to be
 // correlated), and whether the day file was read for it.

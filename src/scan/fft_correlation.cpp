@@ -274,53 +274,102 @@ long long workspace_bytes(int m, long long trace) {
     return std::max(correlating, nfft * static_cast<long long>(sizeof(float)));
 }
 
-Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
-                             int positions, long long l, int threads) {
+namespace {
+
+// A day's spectra with room for its blocks, nothing computed yet.
+Day_spectra empty_day_spectra(const Correlation_plan& plan, int positions) {
     Day_spectra day;
     day.positions = positions;
     day.blocks = (positions + plan.step - 1) / plan.step;
     day.spectra = complex_buffer(static_cast<std::size_t>(day.blocks) * plan.stride);
     day.inv_norm.reset(new float[static_cast<std::size_t>(positions)]);
     day.exact.resize(static_cast<std::size_t>(day.blocks));
-    const float scale = trace_scale(trace);
+    return day;
+}
+
+// Block b of day from trace (scaled by scale), with block as the room for its samples.
+void day_spectrum_block(const Correlation_plan& plan, const std::vector<float>& trace, long long l,
+                        float scale, int b, float* block, Day_spectra& day) {
     const long long size = static_cast<long long>(trace.size());
-    const int nfft = plan.nfft, m = plan.m, blocks = day.blocks;
+    const int nfft = plan.nfft, m = plan.m;
+    const long long first = static_cast<long long>(b) * plan.step;
+    for (int j = 0; j < nfft; ++j) {
+        block[j] = first + j < size ? trace[first + j] * scale : 0.0f;
+    }
+    // The block's windows lie within the trace (positions end m - 1 samples before it), so their
+    // scaled samples are the first count + m - 1 of the block. They are read before the
+    // transform, which leaves its input as it was anyway.
+    const int count = static_cast<int>(std::min<long long>(plan.step, day.positions - first));
+    float* inv_norm = day.inv_norm.get() + first;
+    window_norms(block, m, 0, count, inv_norm);
+    day.exact[static_cast<std::size_t>(b)] = exact_windows(block, nfft, m, count, inv_norm);
+    fftwf_execute_dft_r2c(plan.forward, block,
+                          day.spectra.get() + static_cast<std::size_t>(b) * plan.stride);
+    for (int q = 0; q < count; ++q) {
+        if (is_gap_position(trace.data(), size, first + q, l)) {
+            inv_norm[q] = -inv_norm[q];
+        }
+    }
+}
+
+// Blocks computed by one task of make_day_spectra_as_tasks.
+constexpr int blocks_per_task = 16;
+
+}  // namespace
+
+Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
+                             int positions, long long l, int threads) {
+    Day_spectra day = empty_day_spectra(plan, positions);
+    const float scale = trace_scale(trace);
+    const int blocks = day.blocks;
     // An exception must not leave a parallel region: a thread that cannot get its buffers
     // skips its blocks, and the failure is thrown once the region is done.
     bool out_of_memory = false;
 #pragma omp parallel num_threads(threads > 0 ? threads : omp_get_max_threads())
     {
         Real_buffer block;
-#pragma omp for schedule(dynamic, 16)
+#pragma omp for schedule(dynamic, blocks_per_task)
         for (int b = 0; b < blocks; ++b) {
             if (!block) {
                 try {
-                    block = real_buffer(static_cast<std::size_t>(nfft));
+                    block = real_buffer(static_cast<std::size_t>(plan.nfft));
                 } catch (const std::bad_alloc&) {
 #pragma omp atomic write
                     out_of_memory = true;
                     continue;
                 }
             }
-            const long long first = static_cast<long long>(b) * plan.step;
-            for (int j = 0; j < nfft; ++j) {
-                block[j] = first + j < size ? trace[first + j] * scale : 0.0f;
-            }
-            // The block's windows lie within the trace (positions end m - 1 samples before it),
-            // so their scaled samples are the first count + m - 1 of the block. They are read
-            // before the transform, which leaves its input as it was anyway.
-            const int count = static_cast<int>(std::min<long long>(plan.step, positions - first));
-            float* inv_norm = day.inv_norm.get() + first;
-            window_norms(block.get(), m, 0, count, inv_norm);
-            day.exact[static_cast<std::size_t>(b)] =
-                exact_windows(block.get(), nfft, m, count, inv_norm);
-            fftwf_execute_dft_r2c(plan.forward, block.get(),
-                                  day.spectra.get() + static_cast<std::size_t>(b) * plan.stride);
-            for (int q = 0; q < count; ++q) {
-                if (is_gap_position(trace.data(), size, first + q, l)) {
-                    inv_norm[q] = -inv_norm[q];
-                }
-            }
+            day_spectrum_block(plan, trace, l, scale, b, block.get(), day);
+        }
+    }
+    if (out_of_memory) {
+        throw std::bad_alloc();
+    }
+    return day;
+}
+
+Day_spectra make_day_spectra_as_tasks(const Correlation_plan& plan, const std::vector<float>& trace,
+                                      int positions, long long l) {
+    Day_spectra day = empty_day_spectra(plan, positions);
+    const float scale = trace_scale(trace);
+    const int tasks = (day.blocks + blocks_per_task - 1) / blocks_per_task;
+    bool out_of_memory = false;  // an exception must not leave a task
+    // The tasks reach plan and trace through pointers (a reference would be copied into each).
+    const Correlation_plan* const p = &plan;
+    const std::vector<float>* const x = &trace;
+#pragma omp taskloop grainsize(1) shared(day, out_of_memory) firstprivate(p, x, scale, l)
+    for (int t = 0; t < tasks; ++t) {
+        Real_buffer block;
+        try {
+            block = real_buffer(static_cast<std::size_t>(p->nfft));
+        } catch (const std::bad_alloc&) {
+#pragma omp atomic write
+            out_of_memory = true;
+            continue;
+        }
+        const int end = std::min(day.blocks, (t + 1) * blocks_per_task);
+        for (int b = t * blocks_per_task; b < end; ++b) {
+            day_spectrum_block(*p, *x, l, scale, b, block.get(), day);
         }
     }
     if (out_of_memory) {

@@ -117,6 +117,13 @@ inline bool is_gap_position(const float* day, long long size, long long p, long 
 Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
                              int positions, long long l, int threads = 0);
 
+// The same spectra as make_day_spectra, computed as OpenMP tasks of a few blocks each by
+// whichever threads of the enclosing team are free: for a caller inside a task of a parallel
+// region, where a parallel region of its own would get one thread. Returns when every block is
+// done. Throws std::bad_alloc.
+Day_spectra make_day_spectra_as_tasks(const Correlation_plan& plan, const std::vector<float>& trace,
+                                      int positions, long long l);
+
 struct Template_spectrum {
     bool flat = true;  // no variance: correlates as 0 everywhere
     Complex_buffer spectrum;

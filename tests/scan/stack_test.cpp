@@ -182,6 +182,22 @@ TEST(Stack, EventDayStackHasTheBitsOfBlockByBlockCorrelationAndPlainStacking) {
     day[200000] = NAN;
     const Correlation_plan plan = make_correlation_plan(m);
     const Day_spectra spectra = make_day_spectra(plan, day, positions, positions);
+    {
+        // Made as tasks inside a team, as the day's fetch makes them: the same bits.
+        Day_spectra by_tasks;
+#pragma omp parallel num_threads(2)
+#pragma omp single
+        by_tasks = make_day_spectra_as_tasks(plan, day, positions, positions);
+        EXPECT_EQ(bit_patterns({spectra.inv_norm.get(), spectra.inv_norm.get() + positions}),
+                  bit_patterns({by_tasks.inv_norm.get(), by_tasks.inv_norm.get() + positions}));
+        for (int b = 0; b < spectra.blocks; ++b) {
+            const float* x = &spectra.spectra[static_cast<std::size_t>(b) * plan.stride][0];
+            const float* y = &by_tasks.spectra[static_cast<std::size_t>(b) * plan.stride][0];
+            const int values = 2 * (plan.nfft / 2 + 1);
+            EXPECT_EQ(bit_patterns({x, x + values}), bit_patterns({y, y + values})) << b;
+            EXPECT_EQ(spectra.exact[b].runs, by_tasks.exact[b].runs) << b;
+        }
+    }
     // Templates {start, moveout} (a flat one last), the first moveout not on a block boundary.
     const std::vector<float> flat(m, 2.0f);
     std::vector<Template_spectrum> templates;
