@@ -8,6 +8,9 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <utility>
+
+#include "acquire/steim2_decode.h"
 
 int verbose = 0;
 int reclen = -1;
@@ -32,13 +35,53 @@ bool same_channel(const MSRecord* record, const Codes& codes) {
            codes.location == record->location && codes.channel == record->channel;
 }
 
+// Decodes the samples of record, read without them. Steim-2 in big-endian words (nearly every
+// day file) is decoded here; any other record, or one that does not decode cleanly, is decoded by
+// the library, which reports what it finds. Returns false for a record whose samples the library
+// cannot decode: such a record is passed over, as the library's reader passes it over.
+bool decode_samples(MSRecord* record) {
+    const bool steim2 = record->encoding == DE_STEIM2 && record->byteorder == 1 &&
+                        record->Blkt1000 != nullptr && unpackdatabyteorder < 0 &&
+                        record->fsdh != nullptr && record->samplecnt > 0;
+    if (steim2) {
+        const int offset = record->fsdh->data_offset;
+        if (offset >= 48 && offset < record->reclen) {
+            void* room = std::realloc(
+                record->datasamples, static_cast<std::size_t>(record->samplecnt) * sizeof(int32_t));
+            if (room != nullptr) {
+                record->datasamples = room;
+                const auto* frames =
+                    reinterpret_cast<const unsigned char*>(record->record) + offset;
+                if (decode_steim2(frames, static_cast<std::size_t>(record->reclen - offset),
+                                  record->samplecnt, static_cast<int32_t*>(room))) {
+                    record->numsamples = record->samplecnt;
+                    record->sampletype = 'i';
+                    return true;
+                }
+            }
+        }
+    }
+    // The library unpacks the record again, with its samples, into one of its own.
+    MSRecord* full = nullptr;
+    const int code =
+        msr_unpack(record->record, record->reclen, &full, 1, static_cast<flag>(verbose - 1));
+    if (code == MS_NOERROR) {
+        std::swap(record->datasamples, full->datasamples);
+        record->numsamples = full->numsamples;
+        record->sampletype = full->sampletype;
+    }
+    msr_free(&full);
+    return code == MS_NOERROR;
+}
+
 // Adds the records of source's channel to group, the channel being that of the first data
 // record read when codes is still empty. Records read before an error stay in the group.
 void read_records(MSTraceGroup* group, const Mseed_source& source, Codes& codes) {
     std::fprintf(stderr, "Reading: %s\n", source.path.c_str());
     MSRecord* record = nullptr;
     int code;
-    while ((code = ms_readmsr(&record, source.path.c_str(), reclen, nullptr, nullptr, 1, 1,
+    // Headers first: only the records of the channel, up to the time asked for, are decoded.
+    while ((code = ms_readmsr(&record, source.path.c_str(), reclen, nullptr, nullptr, 1, 0,
                               static_cast<flag>(verbose - 1))) == MS_NOERROR) {
         if (!codes.known)
             codes = codes_of(record);
@@ -46,7 +89,8 @@ void read_records(MSTraceGroup* group, const Mseed_source& source, Codes& codes)
             continue;
         if (static_cast<double>(record->starttime) >= source.until)
             break;
-        mst_addmsrtogroup(group, record, 0, timetol, sampratetol);
+        if (decode_samples(record))
+            mst_addmsrtogroup(group, record, 0, timetol, sampratetol);
     }
     if (code != MS_NOERROR && code != MS_ENDOFFILE)
         std::fprintf(stderr, "Error reading %s: %s\n", source.path.c_str(), ms_errorstr(code));

@@ -38,12 +38,44 @@ std::vector<float> interp1(double t0, double fs_in, const std::vector<float>& y,
     std::vector<float> out;
     out.reserve(static_cast<std::size_t>(count));  // every sample is appended, none zeroed first
 
-    // The output is worked through in chunks: the input positions of a whole chunk first, then
-    // the neighbouring input samples, then the interpolated values. The first and last steps are
-    // plain arithmetic on arrays, which the compiler does several samples at a time.
     const long long n = static_cast<long long>(y.size());
     const double offset = (t_start - t0) * fs_in;
     const double ratio = fs_in / fs_out;
+    // The same rate on the same grid (the usual day file): every position is offset + j within
+    // far less than the snap, so it is that whole number and each output sample is
+    // y[i] + 0 × (y[i + 1] - y[i]), the value the general steps below give, without their
+    // position arithmetic.
+    const double whole_offset = std::nearbyint(offset);
+    if (ratio == 1.0 && std::fabs(offset - whole_offset) <= snap / 8 &&
+        std::fabs(whole_offset) < int_limit / 2 && n < int_limit / 2) {
+        const long long o = static_cast<long long>(whole_offset);
+        // Output j is inside when its input sample o + j is one before the last or earlier.
+        const long long first = std::clamp(-o, 0LL, static_cast<long long>(count));
+        const long long end = std::clamp(n - 1 - o, first, static_cast<long long>(count));
+        out.assign(static_cast<std::size_t>(first), 0.0f);
+        float value[chunk];
+        for (long long j0 = first; j0 < end; j0 += chunk) {
+            const int size = static_cast<int>(std::min<long long>(chunk, end - j0));
+            const float* x = y.data() + (o + j0);
+            for (int k = 0; k < size; ++k) {
+                const double y0 = x[k];
+                value[k] = static_cast<float>(y0 + 0.0 * (x[k + 1] - y0));
+            }
+            out.insert(out.end(), value, value + size);
+        }
+        out.resize(static_cast<std::size_t>(count), 0.0f);
+        if (first < end) {
+            span = {static_cast<int>(first), static_cast<int>(end)};
+        }
+        if (covered != nullptr) {
+            *covered = span;
+        }
+        return out;
+    }
+
+    // The output is worked through in chunks: the input positions of a whole chunk first, then
+    // the neighbouring input samples, then the interpolated values. The first and last steps are
+    // plain arithmetic on arrays, which the compiler does several samples at a time.
     bool any = false;
     double position[chunk], fraction[chunk], y0[chunk], dy[chunk];
     float value[chunk];

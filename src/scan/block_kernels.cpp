@@ -1,7 +1,12 @@
 #include "scan/block_kernels.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -95,5 +100,22 @@ void divide_by_counts(float* stack, const int* count, long long n) {
     }
     for (; p < n; ++p) {
         stack[p] = stack[p] / static_cast<float>(count[p]);
+    }
+}
+
+void inverse_roots(const double* v, int n, float* inv) {
+    int k = 0;
+#if defined(__SSE2__)
+    // Square root and division are correctly rounded in lanes as in the scalar instructions;
+    // lanes at or below 0 (or NaN) are masked to +0.
+    const __m128d one = _mm_set1_pd(1.0), zero = _mm_setzero_pd();
+    for (; k + 2 <= n; k += 2) {
+        const __m128d x = _mm_loadu_pd(v + k);
+        const __m128d r = _mm_and_pd(_mm_div_pd(one, _mm_sqrt_pd(x)), _mm_cmpgt_pd(x, zero));
+        _mm_storel_pi(reinterpret_cast<__m64*>(inv + k), _mm_cvtpd_ps(r));
+    }
+#endif
+    for (; k < n; ++k) {
+        inv[k] = v[k] > 0.0 ? static_cast<float>(1.0 / std::sqrt(v[k])) : 0.0f;
     }
 }

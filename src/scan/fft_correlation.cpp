@@ -89,21 +89,29 @@ void window_norms(const float* x, int m, int first, int count, float* inv_norm) 
     for (int j = first; j + 1 < first + m; ++j) {
         changes += x[j] != x[j + 1];
     }
-    for (int k = 0; k < count; ++k) {
-        const int p = first + k;
-        if (k > 0) {
-            const float out = x[p - 1], in = x[p + m - 1];
-            sum += static_cast<double>(in) - out;
-            squares += static_cast<double>(in) * in - static_cast<double>(out) * out;
-            changes += (x[p + m - 2] != in) - (out != x[p]);
+    // The sums slide from window to window one after another; the variances of a stretch of
+    // windows are kept (0 for a flat one) and their inverse roots taken together, in lanes.
+    constexpr int stretch = 256;
+    double variances[stretch];
+    for (int k0 = 0; k0 < count; k0 += stretch) {
+        const int size = std::min(stretch, count - k0);
+        for (int k = k0; k < k0 + size; ++k) {
+            const int p = first + k;
+            if (k > 0) {
+                const float out = x[p - 1], in = x[p + m - 1];
+                sum += static_cast<double>(in) - out;
+                squares += static_cast<double>(in) * in - static_cast<double>(out) * out;
+                changes += (x[p + m - 2] != in) - (out != x[p]);
+            }
+            double variance = squares - sum * sum / m;
+            if (changes > 0 && !(variance > flat_share * squares)) {
+                window_sums(x + p, m, sum, squares);
+                variance = squares - sum * sum / m;
+            }
+            const bool flat = changes == 0 || !(variance > flat_share * squares);
+            variances[k - k0] = flat ? 0.0 : variance;
         }
-        double variance = squares - sum * sum / m;
-        if (changes > 0 && !(variance > flat_share * squares)) {
-            window_sums(x + p, m, sum, squares);
-            variance = squares - sum * sum / m;
-        }
-        const bool flat = changes == 0 || !(variance > flat_share * squares);
-        inv_norm[k] = flat ? 0.0f : static_cast<float>(1.0 / std::sqrt(variance));
+        inverse_roots(variances, size, inv_norm + k0);
     }
 }
 

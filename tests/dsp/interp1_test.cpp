@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 static std::vector<float> wiggle(int count) {
     std::vector<float> y(count);
@@ -46,4 +49,34 @@ TEST(Interp1Test, UpAndDownSamplingLateHighRatesAndTheCoveredSpan) {
     }
     for (const std::vector<float>& tiny : {std::vector<float>{}, std::vector<float>{5.0f}})
         EXPECT_EQ(interp1(1.0f, 10.0f, tiny, 0.0f, 3.0f, 10.0f, &span), std::vector<float>(30));
+}
+
+TEST(Interp1Test, SameGridGivesTheGeneralStepsBitsAndSpan) {
+    // Values with both zeros, a NaN and an infinity; windows that start before the input and end
+    // past it, or lie inside it.
+    std::vector<float> y = wiggle(700);
+    y[3] = -0.0f, y[4] = 0.0f, y[5] = -0.0f, y[100] = NAN, y[200] = INFINITY, y[201] = -1e30f;
+    const auto bits = [](const std::vector<float>& v) {
+        std::vector<uint32_t> b(v.size());
+        std::memcpy(b.data(), v.data(), v.size() * sizeof(float));
+        return b;
+    };
+    for (const double rate : {100.0, 1000.0}) {
+        for (const int from : {-50, 0, 1, 37, 650}) {
+            for (const int length : {1, 20, 699, 800}) {
+                const double t0 = 86000.0, start = t0 + from / rate;
+                Sample_span same, general;
+                const std::vector<float> a =
+                    interp1(t0, rate, y, start, start + (length + 0.5) / rate, rate, &same);
+                // A third of a millionth of a sample off the grid: still snapped onto it, by the
+                // general steps.
+                const double off = start + 3e-7 / rate;
+                const std::vector<float> b =
+                    interp1(t0, rate, y, off, off + (length + 0.5) / rate, rate, &general);
+                ASSERT_EQ(bits(a), bits(b)) << rate << " " << from << " " << length;
+                EXPECT_EQ(same.first, general.first) << from << " " << length;
+                EXPECT_EQ(same.end, general.end) << from << " " << length;
+            }
+        }
+    }
 }

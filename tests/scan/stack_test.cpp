@@ -163,6 +163,20 @@ TEST(Stack, VectorPassesGiveThePlainLoopsBits) {
             expected[q] = expected[q] / static_cast<float>(expected_count[q]);
         divide_by_counts(stack.data(), count.data(), n);
         EXPECT_EQ(bit_patterns(stack), bit_patterns(expected)) << n;
+
+        // Inverse roots of variances: flat (0), negative, NaN, infinite, subnormal, huge, tiny.
+        std::vector<double> variance(n);
+        std::vector<float> roots(n), plain_roots(n);
+        for (int q = 0; q < n; ++q) {
+            const double special[] = {0.0, -0.0, -1.0, NAN, INFINITY, 4e-320, 1e300, 1e-300};
+            variance[q] = rng() % 3 == 0 ? special[rng() % 8]
+                                         : std::ldexp(1.0 + (rng() % 100000) * 1e-5,
+                                                      static_cast<int>(rng() % 200) - 100);
+            plain_roots[q] =
+                variance[q] > 0.0 ? static_cast<float>(1.0 / std::sqrt(variance[q])) : 0.0f;
+        }
+        inverse_roots(variance.data(), n, roots.data());
+        EXPECT_EQ(bit_patterns(roots), bit_patterns(plain_roots)) << n;
     }
 }
 
