@@ -33,6 +33,13 @@ struct Integrator {
         }
         ++done;
     }
+
+    // Adds the n fields of `bits` bits that fill the low n × bits bits of word, highest first.
+    void add_fields(uint32_t word, int n, int bits) {
+        for (int k = n - 1; k >= 0; --k) {
+            add(field(word, bits, bits * k));
+        }
+    }
 };
 
 }  // namespace
@@ -56,47 +63,18 @@ bool decode_steim2(const unsigned char* frames, std::size_t bytes, int64_t count
                 }
                 continue;
             }
+            // The code, and for codes 2 and 3 the word's top two bits, give how many
+            // differences of how many bits the word holds; a pair without meaning stops here.
             const uint32_t kind = word >> 30;
-            switch (code) {
-                case 0:
-                    break;  // no data
-                case 1:
-                    for (int k = 3; k >= 0; --k) {
-                        samples.add(field(word, 8, 8 * k));
-                    }
-                    break;
-                case 2:
-                    if (kind == 1) {
-                        samples.add(field(word, 30, 0));
-                    } else if (kind == 2) {
-                        samples.add(field(word, 15, 15));
-                        samples.add(field(word, 15, 0));
-                    } else if (kind == 3) {
-                        for (int k = 2; k >= 0; --k) {
-                            samples.add(field(word, 10, 10 * k));
-                        }
-                    } else {
-                        return false;
-                    }
-                    break;
-                default:
-                    if (kind == 0) {
-                        for (int k = 4; k >= 0; --k) {
-                            samples.add(field(word, 6, 6 * k));
-                        }
-                    } else if (kind == 1) {
-                        for (int k = 5; k >= 0; --k) {
-                            samples.add(field(word, 5, 5 * k));
-                        }
-                    } else if (kind == 2) {
-                        for (int k = 6; k >= 0; --k) {
-                            samples.add(field(word, 4, 4 * k));
-                        }
-                    } else {
-                        return false;
-                    }
-                    break;
+            static constexpr int count_of[4][4] = {
+                {0, 0, 0, 0}, {4, 4, 4, 4}, {0, 1, 2, 3}, {5, 6, 7, 0}};
+            static constexpr int bits_of[4][4] = {
+                {0, 0, 0, 0}, {8, 8, 8, 8}, {0, 30, 15, 10}, {6, 5, 4, 0}};
+            const int n = count_of[code][kind];
+            if (n == 0 && code != 0) {
+                return false;
             }
+            samples.add_fields(word, n, bits_of[code][kind]);
         }
     }
     return samples.full() && out[count - 1] == static_cast<int32_t>(last);
