@@ -17,12 +17,7 @@ new=$(cd "$2" && pwd)
 events=${3:-20}
 days=${4:-2}
 work=${WORK:-$root/build-bench/compare}
-mkdir -p "$work"
-if [ ! -e "$work/archive" ]; then
-    rm -rf "$work/archive.tmp"
-    "$ref/make_example" "$work/archive.tmp" >/dev/null
-    mv "$work/archive.tmp" "$work/archive"
-fi
+bash "$root/bench/example_archive.sh" "$work" "$ref/make_example"
 
 # Runs one case with one build into $work/name: run_case name build threads budget(or "").
 # Both builds run in the same directory, whose path the run record names.

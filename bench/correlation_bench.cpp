@@ -130,11 +130,16 @@ void BM_MadOfDayStack(benchmark::State& state) {
 // The MAD of a real correlation (noise with a template cut from it, with NaN at the last
 // template length of positions, as unreached positions of a stack hold): smooth, so neighbours
 // often share a histogram bin.
-void BM_MadOfCorrelation(benchmark::State& state) {
+std::vector<float> correlation_stack() {
     const std::vector<float> day = lcg_noise(day_samples, 1);
     const std::vector<float> templ(day.begin() + 4000000, day.begin() + 4000000 + template_samples);
     std::vector<float> stack = correlate(day, templ, template_samples, day_samples);
     stack.resize(stack.size() + template_samples - 1, NAN);
+    return stack;
+}
+
+void BM_MadOfCorrelation(benchmark::State& state) {
+    const std::vector<float> stack = correlation_stack();
     for (auto _ : state) {
         benchmark::DoNotOptimize(mad(stack));
     }
@@ -144,10 +149,7 @@ void BM_MadOfCorrelation(benchmark::State& state) {
 // The same MAD given the counts of the values, as the stack's threads take them while dividing:
 // what is left to the MAD in the scan.
 void BM_MadOfCorrelationGivenCounts(benchmark::State& state) {
-    const std::vector<float> day = lcg_noise(day_samples, 1);
-    const std::vector<float> templ(day.begin() + 4000000, day.begin() + 4000000 + template_samples);
-    std::vector<float> stack = correlate(day, templ, template_samples, day_samples);
-    stack.resize(stack.size() + template_samples - 1, NAN);
+    const std::vector<float> stack = correlation_stack();
     std::vector<std::vector<uint32_t>> tables = {new_count_table()};
     count_values(stack.data(), static_cast<long long>(stack.size()), tables[0]);
     const std::vector<uint64_t> counts = total_counts(tables);

@@ -18,12 +18,7 @@ events=${1:-20}
 days=${2:-2}
 vemlo=${3:-$root/build-bench/vemlo}
 work=${WORKLOAD_DIR:-$root/build-bench/workload}
-mkdir -p "$work"
-if [ ! -e "$work/archive" ]; then
-    rm -rf "$work/archive.tmp"
-    "${MAKE_EXAMPLE:-$root/build-bench/make_example}" "$work/archive.tmp" >/dev/null
-    mv "$work/archive.tmp" "$work/archive"
-fi
+bash "$root/bench/example_archive.sh" "$work" "${MAKE_EXAMPLE:-$root/build-bench/make_example}"
 rm -rf "$work/results"
 
 # First arrivals at VM01 (day, seconds); VM02 and VM03 follow 1.25 s and 2.80 s later.

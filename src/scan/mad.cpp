@@ -57,6 +57,11 @@ struct Distance {
 constexpr int bins = mad_bins;  // the histogram sorts on the upper 16 bits of a key
 constexpr long long parallel_from = 1 << 16;
 
+// Where thread t of threads starts its contiguous share of n values, in whole groups of four.
+long long share_start(long long n, long long t, long long threads) {
+    return std::min(n, (n + 3) / 4 * t / threads * 4);
+}
+
 // Adds the counts of the upper 16 bits of the keys of value(x) for the n values x from v that are
 // numbers to table (two tables of bins + 1 entries, alternating; NaN goes to index bins). Groups
 // of four values go alternately into the two tables, so that runs of equal bins (a smooth stack)
@@ -96,10 +101,7 @@ std::vector<uint64_t> histogram(const std::vector<float>& v, Value value) {
         const int t = omp_get_thread_num();
         std::vector<uint32_t>& table = tables[static_cast<std::size_t>(t)];
         table = new_count_table();
-        // The thread's share, in whole groups of four.
-        const long long groups = (n + 3) / 4;
-        const long long first = std::min(n, groups * t / threads * 4);
-        const long long end = std::min(n, groups * (t + 1) / threads * 4);
+        const long long first = share_start(n, t, threads), end = share_start(n, t + 1, threads);
         count_into(v.data() + first, end - first, table.data(), value);
     }
     return total_counts(tables);
@@ -257,9 +259,7 @@ bool mad_by_bounds(const std::vector<float>& v, const std::vector<uint64_t>& cou
                 value_share.push_back(x);
             }
         };
-        const long long groups = (n + 3) / 4;
-        const long long first = std::min(n, groups * t / threads * 4);
-        const long long end = std::min(n, groups * (t + 1) / threads * 4);
+        const long long first = share_start(n, t, threads), end = share_start(n, t + 1, threads);
         const Ints nan_bin = Ints{0, 0, 0, 0} + bins;
         long long j = first;
         // Groups of four whose bins are all unwanted (nearly all) are passed over at once.
