@@ -17,9 +17,8 @@ struct Band {
     double low, high, fs;
 };
 // Usual bands and low ones (tremor, long-period, volcanic) at several rates.
-const Band bands[] = {{2, 10, 100},   {1, 10, 100},     {0.5, 1, 100},
-                      {0.1, 0.2, 40}, {0.1, 0.2, 1000}, {0.05, 0.5, 100},
-                      {0.2, 1, 200},  {0.5, 1, 200},    {0.5, 2, 500}};
+const Band bands[] = {{2, 10, 100},     {0.5, 1, 100}, {0.1, 0.2, 40}, {0.1, 0.2, 1000},
+                      {0.05, 0.5, 100}, {0.5, 1, 200}, {0.5, 2, 500}};
 
 // Ideal zero-phase response of the 6-pole Butterworth band-pass, corners prewarped.
 double ideal_squared(const Band& band, double f) {
