@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 static std::vector<float> wiggle(int count) {
@@ -38,9 +39,7 @@ TEST(Interp1Test, UpAndDownSamplingLateHighRatesAndTheCoveredSpan) {
     }
     // Zero outside the input (30 samples at 10/s from 2.0 s) and the span it covers.
     const std::vector<float> out = interp1(2.0f, 10.0f, wiggle(30), 0.0f, 7.0f, 20.0f, &span);
-    ASSERT_EQ(out.size(), 140u);
-    ASSERT_EQ(span.first, 40);
-    ASSERT_EQ(span.end, 98);
+    ASSERT_EQ(std::make_tuple(out.size(), span.first, span.end), std::make_tuple(140ul, 40, 98));
     for (int j = 0; j < 140; ++j) {
         const double pos = (j / 20.0 - 2.0) * 10.0;
         const int i = static_cast<int>(std::floor(pos + 1e-9));
@@ -74,8 +73,7 @@ TEST(Interp1Test, SameGridGivesTheGeneralStepsBitsAndSpan) {
                 const std::vector<float> b =
                     interp1(t0, rate, y, off, off + (length + 0.5) / rate, rate, &general);
                 ASSERT_EQ(bits(a), bits(b)) << rate << " " << from << " " << length;
-                EXPECT_EQ(same.first, general.first) << from << " " << length;
-                EXPECT_EQ(same.end, general.end) << from << " " << length;
+                EXPECT_EQ(std::tie(same.first, same.end), std::tie(general.first, general.end));
             }
         }
     }

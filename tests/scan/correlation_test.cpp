@@ -10,15 +10,19 @@
 
 namespace {
 
-// templ[0..m) against every window of day in double precision (0 for a window without variance).
-std::vector<double> direct(const std::vector<float>& day, const std::vector<float>& templ, int m) {
+// Largest difference of the FFT correlation from templ[0..m) against every window of day
+// summed directly in double (0 for a window without variance), and where it is.
+std::pair<double, size_t> error(const std::vector<float>& day, const std::vector<float>& templ,
+                                int m) {
+    const std::vector<float> fft = correlate(day, templ, m, static_cast<int>(day.size()));
+    const size_t positions = day.size() - m + 1;
     double mean = 0.0, t_norm = 0.0;
     for (int j = 0; j < m; ++j)
         mean += templ[j] / double(m);
     for (int j = 0; j < m; ++j)
         t_norm += (templ[j] - mean) * (templ[j] - mean);
-    std::vector<double> r(day.size() - m + 1);
-    for (size_t p = 0; p < r.size(); ++p) {
+    std::pair<double, size_t> worst{fft.size() == positions ? 0.0 : INFINITY, 0};
+    for (size_t p = 0; p < std::min(fft.size(), positions); ++p) {
         double w_mean = 0.0, num = 0.0, w_norm = 0.0;
         for (int j = 0; j < m; ++j)
             w_mean += day[p + j] / double(m);
@@ -26,20 +30,10 @@ std::vector<double> direct(const std::vector<float>& day, const std::vector<floa
             num += (templ[j] - mean) * (day[p + j] - w_mean);
             w_norm += (day[p + j] - w_mean) * (day[p + j] - w_mean);
         }
-        r[p] = w_norm > 0.0 ? num / std::sqrt(t_norm * w_norm) : 0.0;
+        const double want = w_norm > 0.0 ? num / std::sqrt(t_norm * w_norm) : 0.0;
+        if (!(std::fabs(fft[p] - want) <= worst.first))
+            worst = {std::fabs(fft[p] - want), p};
     }
-    return r;
-}
-
-// Largest difference of the FFT correlation from the direct one, and where it is.
-std::pair<double, size_t> error(const std::vector<float>& day, const std::vector<float>& templ,
-                                int m) {
-    const std::vector<float> fft = correlate(day, templ, m, static_cast<int>(day.size()));
-    const std::vector<double> want = direct(day, templ, m);
-    std::pair<double, size_t> worst{fft.size() == want.size() ? 0.0 : INFINITY, 0};
-    for (size_t p = 0; p < std::min(fft.size(), want.size()); ++p)
-        if (!(std::fabs(fft[p] - want[p]) <= worst.first))
-            worst = {std::fabs(fft[p] - want[p]), p};
     return worst;
 }
 
