@@ -2,6 +2,7 @@
 // a results file the merge cannot write is a failure, never passed over.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "batch/merge.h"
@@ -21,33 +22,31 @@ TEST(BatchMerge, AResultsFileThatCannotBeWrittenFailsTheMerge) {
     const std::vector<Chunk> chunks = split_scan_period(control, 1);
     ASSERT_TRUE(claim_work_dir(work).ok());
     ASSERT_TRUE(prepare_work(work, text, control, chunks, 1).ok());
-    const std::string header = channels_header;
     for (const Chunk& chunk : chunks) {
         const std::string out = chunk_output_dir(work, chunk.number);
-        ASSERT_EQ(run_program({"mkdir", "-p", out}).status, 0);
+        std::filesystem::create_directories(out);
         write_file(out + "quake.txt", "line " + std::to_string(chunk.number) + "\n");
-        write_file(out + "quake.channels.csv", header + (chunk.number == 1 ? "" : "row\nrow 2\n"));
+        write_file(out + "quake.channels.csv",
+                   std::string(channels_header) + (chunk.number == 1 ? "" : "row\nrow 2\n"));
         ASSERT_TRUE(
             mark_chunk_done(work, chunk.number, *read_chunk_identity(work, chunk.number).value)
                 .ok());
     }
     // A chunk without its channels file is not done: nothing is merged.
-    ASSERT_EQ(
-        run_program({"mv", chunk_output_dir(work, 1) + "quake.channels.csv", "c"}, dir.path).status,
-        0);
+    const std::string channels = chunk_output_dir(work, 1) + "quake.channels.csv";
+    std::filesystem::rename(channels, dir.path + "/c");
     EXPECT_EQ(*merge_chunks(work, control, chunks).value, std::vector<int>{1});
-    ASSERT_EQ(
-        run_program({"mv", "c", chunk_output_dir(work, 1) + "quake.channels.csv"}, dir.path).status,
-        0);
+    std::filesystem::rename(dir.path + "/c", channels);
     ASSERT_TRUE(mark_chunk_done(work, 1, *read_chunk_identity(work, 1).value).ok());
     Outcome<std::vector<int>> merged = merge_chunks(work, control, chunks);
     ASSERT_TRUE(merged.ok() && merged.value->empty()) << merged.error;
     EXPECT_EQ(read_file(dir.path + "/out/quake.txt"), "line 1\nline 2\n");
-    EXPECT_EQ(read_file(dir.path + "/out/quake.channels.csv"), header + "row\nrow 2\n");
+    EXPECT_EQ(read_file(dir.path + "/out/quake.channels.csv"),
+              std::string(channels_header) + "row\nrow 2\n");
 
     // The merge's temporary beside the results file cannot be created.
     write_file(chunk_output_dir(work, 2) + "quake.txt", "changed\n");
-    ASSERT_EQ(run_program({"mkdir", dir.path + "/out/quake.txt.vemlo-batch-partial"}).status, 0);
+    std::filesystem::create_directory(dir.path + "/out/quake.txt.vemlo-batch-partial");
     merged = merge_chunks(work, control, chunks);
     testing::internal::CaptureStdout();
     EXPECT_EQ(report_merge(work, control, chunks, merged), 1);
