@@ -295,6 +295,7 @@ class Waveforms(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.TemporaryDirectory()
+        cls.addClassCleanup(cls.dir.cleanup)
         cls.d = cls.dir.name
         rate, start = 20, 10800  # data from 03:00 for twenty minutes
         noise = random.Random(7)
@@ -323,10 +324,6 @@ class Waveforms(unittest.TestCase):
                                capture_output=True, text=True, timeout=600)
         assert vemlo.returncode == 0, vemlo.stdout + vemlo.stderr
         cls.results = os.path.join(cls.d, "results")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.dir.cleanup()
 
     def window(self, requests):
         return subprocess.run([os.path.join(os.path.dirname(REPORT), "vemlo-window"),
