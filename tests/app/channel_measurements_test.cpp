@@ -1,6 +1,6 @@
 // Per-channel measurements of a whole run at 20 samples per second: picks and ratios of repeats
-// injected at sub-sample delays against truth and a direct computation (the end-to-end test runs
-// them at other thread counts and budgets).
+// injected at sub-sample delays against truth and a direct computation, and vemlo-report's
+// relative magnitudes from them (the end-to-end test runs them at other thread counts and budgets).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -140,4 +140,23 @@ TEST(ChannelMeasurements, PicksAndRatiosOfInjectedRepeats) {
             EXPECT_NEAR(row.ratio, direct.ratio, 1e-5 * direct.ratio) << "row " << r;
         }
     }
+
+    // vemlo-report on this run: repeats at half and twice the template's amplitude are 0.30
+    // below and above its magnitude.
+    write_file(dir.path + "/mags.csv", "event,magnitude\nquake,2.0\n");
+    const std::string vemlo = VEMLO_BINARY;
+    const Run_result report = run_program(
+        {vemlo.substr(0, vemlo.rfind('/')) + "/vemlo-report", "out", "--magnitudes", "mags.csv"},
+        dir.path);
+    ASSERT_EQ(report.status, 0) << report.out << report.err;
+    std::istringstream detections(read_file(dir.path + "/out/detections.csv"));
+    std::vector<double> delta;  // in time order; the last two fields are magnitudes
+    for (std::string line; std::getline(detections, line);)
+        if (line.rfind("quake,", 0) == 0) {
+            const size_t last = line.rfind(','), before = line.rfind(',', last - 1);
+            delta.push_back(std::stod(line.substr(before + 1, last - before - 1)));
+        }
+    ASSERT_EQ(delta.size(), 4u);
+    for (size_t k = 0; k < 4; ++k)
+        EXPECT_NEAR(delta[k], std::log10(quakes[k].amplitude / quakes[0].amplitude), 0.01) << k;
 }
