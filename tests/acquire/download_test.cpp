@@ -20,10 +20,8 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     Temp_dir tmp;
     const std::string log = tmp.path + "/log", port = tmp.path + "/port", day = tmp.path + "/day";
     const std::string script = std::string(VEMLO_TESTS_DIR) + "/acquire/fake_fdsn_server.py";
-    std::vector<int32_t> counts(20000);
-    for (size_t i = 0; i < counts.size(); ++i)
-        counts[i] = int32_t((i * 7919) % 20011) - 10000;
-    write_mseed_int(day, {"XX", "ABC", "00", "HHZ", 100.0, day_start_us(2012, 65)}, counts);
+    write_mseed_int(day, {"XX", "ABC", "00", "HHZ", 100.0, day_start_us(2012, 65)},
+                    synthetic_day(1, 5, {}));
     const char* argv[] = {"python3", script.c_str(), port.c_str(), log.c_str(),
                           "120",     day.c_str(),    nullptr};
     pid_t pid;

@@ -2,15 +2,13 @@
 
 #include "acquire/mseed_whole.h"
 #include "support/mseed_writer.h"
+#include "support/synthetic_archive.h"
 #include "support/temp_dir.h"
 
 TEST(MseedWhole, ACutLastRecordOrForeignBytesAreFound) {
     Temp_dir tmp;
     const std::string path = tmp.path + "/day.mseed", cut = tmp.path + "/cut.mseed";
-    std::vector<int32_t> counts(20000);
-    for (size_t i = 0; i < counts.size(); ++i)
-        counts[i] = int32_t((i * 7919) % 20011) - 10000;
-    write_mseed_int(path, Mseed_series(), counts);
+    write_mseed_int(path, Mseed_series(), synthetic_day(1, 5, {}));
     const std::string whole = read_file(path);
     const size_t n = whole.size();
     auto check = [&](const std::string& bytes) {
