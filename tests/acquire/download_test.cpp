@@ -113,12 +113,9 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     // Parts of killed downloads on this host are removed; a running one's or another host's stay.
     char host[256] = {};
     gethostname(host, sizeof host - 1);
-    const pid_t gone = fork();
-    if (gone == 0)
-        _exit(0);
-    waitpid(gone, nullptr, 0);
+    const std::string gone = run_program({"sh", "-c", "printf $$"}).out;  // a process that ended
     const std::string left = control.data_dir + "LEFT/2012/LEFT.XX.00.HHZ.2012.065.part-";
-    const std::string dead = left + host + "-" + std::to_string(gone) + "-1";
+    const std::string dead = left + host + "-" + gone + "-1";
     ASSERT_EQ(run_program({"mkdir", "-p", control.data_dir + "LEFT/2012"}).status, 0);
     const std::pair<std::string, int> parts[] = {
         {dead, -1},
