@@ -20,10 +20,8 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     Temp_dir tmp;
     const std::string log = tmp.path + "/log", port = tmp.path + "/port", day = tmp.path + "/day";
     const std::string script = std::string(VEMLO_TESTS_DIR) + "/acquire/fake_fdsn_server.py";
-    std::vector<int32_t> counts(20000);
-    for (size_t i = 0; i < counts.size(); ++i)
-        counts[i] = int32_t((i * 7919) % 20011) - 10000;
-    write_mseed_int(day, {"XX", "ABC", "00", "HHZ", 100.0, day_start_us(2012, 65)}, counts);
+    write_mseed_int(day, {"XX", "ABC", "00", "HHZ", 100.0, day_start_us(2012, 65)},
+                    synthetic_day(1, 5, {}));
     const char* argv[] = {"python3", script.c_str(), port.c_str(), log.c_str(),
                           "120",     day.c_str(),    nullptr};
     pid_t pid;
@@ -86,30 +84,26 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     EXPECT_EQ(listing("DASH"), "DASH.XX..HHZ.2012.065\n");
 
     // No data and failures (reported) leave nothing behind, so the next call asks again.
+    const std::string cut = " incomplete: ",
+                      fail = " failed: the data centre answered HTTP/1.1 500 Internal Server Error";
     for (const std::string failing :
-         {"EMPTY", "TINY", "NODATA", "FAIL", "CUT", "CHUNKED", "CLOSE", "NOTSEED"}) {
-        const bool failed = failing != "EMPTY" && failing != "TINY" && failing != "NODATA";
+         {"EMPTY", "TINY", "NODATA", "CUT", "CHUNKED", "CLOSE", "NOTSEED", "FAIL"}) {
+        const bool no_data = failing == "EMPTY" || failing == "TINY" || failing == "NODATA";
+        const std::string why = no_data ? "" : failing == "FAIL" ? fail : cut;
         for (int call = 0; call < 2; ++call) {
             testing::internal::CaptureStderr();
             const Day_file file = find(failing, "00");
-            const std::string err = testing::internal::GetCapturedStderr();
+            const std::string err = testing::internal::GetCapturedStderr(), d = control.data_dir;
+            const std::string path = day_file_path(d, "XX", failing, "00", "HHZ", 2012, 65);
             EXPECT_EQ(file.outcome, Day_file_outcome::not_found) << failing;
-            EXPECT_EQ(file.download_failed, failed) << failing;
-            const std::string path =
-                day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65);
-            const std::string notice =
-                "Downloading data.\n" +
-                (failed ? "Download of " + path +
-                              (failing == "FAIL" ? " failed: the data centre answered HTTP/1.1 "
-                                                   "500 Internal Server Error"
-                                                 : " incomplete: ")
-                        : "");
-            EXPECT_EQ(out.rfind(notice, 0), 0u) << out;
-            EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), failed ? 2 : 1) << out;
-            const std::string missing =
-                "No usable day file at " + path + " or " +
-                sds_day_file_path(control.data_dir, "XX", failing, "00", "HHZ", 2012, 65) +
-                (failed ? "; downloading it failed\n" : "; the data centre has no data for it\n");
+            EXPECT_EQ(file.download_failed, !why.empty()) << failing;
+            const std::string notice = why.empty() ? "" : "Download of " + path + why;
+            EXPECT_EQ(out.rfind("Downloading data.\n" + notice, 0), 0u) << out;
+            EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), why.empty() ? 1 : 2) << out;
+            const std::string missing = "No usable day file at " + path + " or " +
+                                        sds_day_file_path(d, "XX", failing, "00", "HHZ", 2012, 65) +
+                                        (why.empty() ? "; the data centre has no data for it\n"
+                                                     : "; downloading it failed\n");
             EXPECT_EQ(err.substr(err.size() - std::min(err.size(), missing.size())), missing);
             EXPECT_EQ(listing(failing), "") << failing;
         }
@@ -119,34 +113,29 @@ TEST(Download, ThroughWgetFromTheStandIn) {
     // Parts of killed downloads on this host are removed; a running one's or another host's stay.
     char host[256] = {};
     gethostname(host, sizeof host - 1);
-    const pid_t gone = fork();
-    if (gone == 0)
-        _exit(0);
-    waitpid(gone, nullptr, 0);
+    const std::string gone = run_program({"sh", "-c", "printf $$"}).out;  // a process that ended
     const std::string left = control.data_dir + "LEFT/2012/LEFT.XX.00.HHZ.2012.065.part-";
+    const std::string dead = left + host + "-" + gone + "-1";
     ASSERT_EQ(run_program({"mkdir", "-p", control.data_dir + "LEFT/2012"}).status, 0);
     const std::pair<std::string, int> parts[] = {
-        {std::string(host) + "-" + std::to_string(gone) + "-1", -1},
-        {std::string(host) + "-" + std::to_string(gone) + "-1.log", -1},
-        {std::string(host) + "-" + std::to_string(getpid()) + "-7", 0},
-        {"other.host-1-1", 0}};
+        {dead, -1},
+        {dead + ".log", -1},
+        {left + host + "-" + std::to_string(getpid()) + "-7", 0},
+        {left + "other.host-1-1", 0}};
     for (const auto& part : parts)
-        write_file(left + part.first, "x");
+        write_file(part.first, "x");
     EXPECT_EQ(find("LEFT", "00").outcome, Day_file_outcome::read_downloaded);
     for (const auto& [name, exists] : parts)
-        EXPECT_EQ(access((left + name).c_str(), F_OK), exists) << name;
+        EXPECT_EQ(access(name.c_str(), F_OK), exists) << name;
 
     // A run with a failed download says so at its end and exits 1; no data is no failure.
-    Control run;
-    run.archive = tmp.path + "/run archive/";
-    run.start = run.end = "2012 65 0";
-    run.length = "2";
-    run.band = "2 10";
-    run.rate = "100";
-    run.download = "1 1";
-    run.templates =
+    const std::string templates =
         "quake\n2012 65 20 XX GOOD 00 HHZ 0\n2012 65 20 XX FAIL 00 HHZ 0\n"
         "2012 65 20 XX NODATA 00 HHZ 0\n";
+    const Control run{"results",   "out", "2012 65 0",
+                      "2012 65 0", "2",   "2 10",
+                      "8",         "100", tmp.path + "/run archive/",
+                      templates,   "1 1"};
     write_file(tmp.path + "/run.txt", control_text(run));
     const Run_result failed = run_program({VEMLO_BINARY, "run.txt"}, tmp.path);
     EXPECT_EQ(failed.status, 1) << failed.out;

@@ -18,8 +18,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         url = urllib.parse.unquote(self.path)
         with open(LOG_FILE, "a", encoding="utf-8") as log:
             log.write(url + "\n")
-        match = re.search(r"[?&]sta=([^&]*)", url)
-        station = match.group(1) if match else ""
+        station = (re.findall(r"[?&]sta=([^&]*)", url) or [""])[0]
         cut = station in ("CUT", "CHUNKED", "CLOSE")
         code, body = REPLIES.get(station, (200, DAY[:-100] if cut else DAY))
         self.close_connection = True

@@ -13,7 +13,9 @@ void append_record(char* record, int length, void* handle) {
     std::fwrite(record, 1, static_cast<size_t>(length), static_cast<FILE*>(handle));
 }
 
-void write_mseed(const std::string& path, const Mseed_series& series, void* data, size_t count,
+// samples is a copy: msr_pack may modify it.
+template <typename T>
+void write_mseed(const std::string& path, const Mseed_series& series, std::vector<T> samples,
                  char sampletype, int8_t encoding) {
     FILE* out = std::fopen(path.c_str(), "ab");
     ASSERT_NE(out, nullptr) << "cannot write " << path;
@@ -29,29 +31,27 @@ void write_mseed(const std::string& path, const Mseed_series& series, void* data
     msr->byteorder = 1;
     msr->encoding = encoding;
     msr->sampletype = sampletype;
-    msr->datasamples = data;
-    msr->numsamples = static_cast<int64_t>(count);
+    msr->datasamples = samples.data();
+    msr->numsamples = static_cast<int64_t>(samples.size());
     int64_t packed = 0;
     const int records = msr_pack(msr, append_record, out, &packed, 1, 0);
-    msr->datasamples = nullptr;  // owned by the caller
+    msr->datasamples = nullptr;  // owned by samples
     msr_free(&msr);
     std::fclose(out);
     ASSERT_GE(records, 0) << "msr_pack failed for " << path;
-    ASSERT_EQ(packed, static_cast<int64_t>(count)) << "samples left unpacked in " << path;
+    ASSERT_EQ(packed, static_cast<int64_t>(samples.size())) << "samples left unpacked in " << path;
 }
 
 }  // namespace
 
 void write_mseed_int(const std::string& path, const Mseed_series& series,
                      const std::vector<int32_t>& samples) {
-    std::vector<int32_t> copy(samples);  // msr_pack may modify it
-    write_mseed(path, series, copy.data(), copy.size(), 'i', DE_STEIM2);
+    write_mseed(path, series, samples, 'i', DE_STEIM2);
 }
 
 void write_mseed_float(const std::string& path, const Mseed_series& series,
                        const std::vector<float>& samples) {
-    std::vector<float> copy(samples);
-    write_mseed(path, series, copy.data(), copy.size(), 'f', DE_FLOAT32);
+    write_mseed(path, series, samples, 'f', DE_FLOAT32);
 }
 
 int64_t day_start_us(int year, int doy, double seconds) {

@@ -33,8 +33,7 @@ void write_day_file(const std::string& archive, const std::string& station,
                     double from) {
     const std::string folder = archive + "/" + station + "/2013";
     std::filesystem::create_directories(folder);
-    char day[4];
-    std::snprintf(day, sizeof day, "%03d", doy);
+    const std::string day = std::to_string(1000 + doy).substr(1);
     write_mseed_int(folder + "/" + station + ".XX.00." + channel + ".2013." + day,
                     {"XX", station, "00", channel, double(fs), day_start_us(2013, doy, from), 8192},
                     counts);

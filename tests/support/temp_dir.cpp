@@ -1,6 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,29 +35,23 @@ void write_file(const std::string& path, const std::string& text) {
 
 Run_result run_program(const std::vector<std::string>& argv, const std::string& cwd) {
     Temp_dir capture;
-    const std::string out = capture.path + "/out", err = capture.path + "/err";
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
-    // The shell changes directory and runs argv (status 127 when not found).
-    std::vector<std::string> command = {"sh", "-c", "cd \"$0\" && exec \"$@\"", cwd};
+    // The shell sends its streams to capture, changes directory and runs argv (127: not found).
+    std::vector<std::string> command = {
+        "sh", "-c", "exec </dev/null >\"$1/out\" 2>\"$1/err\" && shift && cd \"$0\" && exec \"$@\"",
+        cwd, capture.path};
     command.insert(command.end(), argv.begin(), argv.end());
     std::vector<char*> args;
     for (std::string& a : command)
         args.push_back(a.data());
     args.push_back(nullptr);
     pid_t pid;
-    const int failed = posix_spawnp(&pid, "sh", &files, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&files);
-    if (failed != 0)
+    if (posix_spawnp(&pid, "sh", nullptr, nullptr, args.data(), environ) != 0)
         throw std::runtime_error("cannot start sh");
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(out),
-            read_file(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            read_file(capture.path + "/out"), read_file(capture.path + "/err")};
 }
 
 std::string mask_after(std::string text, const std::string& prefix, char stop,
