@@ -3,6 +3,7 @@
 // the lines to append to it, "C" a channels file's name and the rows to append to it.
 #include "scan/event_output.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -37,7 +38,9 @@ bool read_record(std::istream& in, char kind, Output_piece& piece) {
     return kind == 'A' && read_field(in, piece.results_file) && read_field(in, piece.results_lines);
 }
 
-// Appends piece to out's temporary file, made on first use. False when it cannot be written.
+// Appends piece to out's temporary file, made on first use. False when it cannot be written:
+// the file is then cut back to the records before it, so that a half-written record is never
+// read back.
 bool spill_piece(Event_output& out, const Output_piece& piece) {
     if (out.spill.path.empty()) {
         std::string name = out.spill_dir + ".vemlo-held-XXXXXX";
@@ -47,6 +50,9 @@ bool spill_piece(Event_output& out, const Output_piece& piece) {
         close(fd);
         out.spill.path = name;
     }
+    struct stat before;
+    if (stat(out.spill.path.c_str(), &before) != 0)
+        return false;
     std::ofstream file(out.spill.path, std::ios::out | std::ios::app | std::ios::binary);
     if (!piece.text.empty()) {
         file << 'T';
@@ -63,7 +69,12 @@ bool spill_piece(Event_output& out, const Output_piece& piece) {
         write_field(file, piece.channels_rows);
     }
     file.close();
-    return !file.fail();
+    if (!file.fail())
+        return true;
+    // Should the cut fail too, the piece is still kept in memory; reading the file back then
+    // stops at the broken record and the run reports the held output as lost.
+    (void)truncate(out.spill.path.c_str(), before.st_size);
+    return false;
 }
 
 void hold(Event_output& out, Output_piece piece) {

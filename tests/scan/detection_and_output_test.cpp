@@ -1,6 +1,9 @@
 // Detection, results and channels rows, held output, channel measurement and the memory budget.
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <cmath>
 #include <cstdlib>
@@ -164,6 +167,27 @@ TEST(EventOutput, HeldPiecesGoToATemporaryFileAndComeBackInOrder) {
     EXPECT_EQ(live.failed_files, std::vector<std::string>{"/dev/full"});
     EXPECT_EQ(unwritable.held.size(), 1u);
     EXPECT_EQ(printed([&] { release_output(unwritable); }), "held\n");
+    {
+        // A piece the temporary file takes only in part (its size limit reached midway) stays in
+        // memory, and the file keeps the whole records before it.
+        Event_output partial;
+        partial.spill_dir = dir.path + "/";
+        const std::string c = dir.path + "/c.txt", long_lines = std::string(5000, '7') + "\n";
+        put_text(partial, "first\n");
+        rlimit old_limit{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+        rlimit small = old_limit;
+        small.rlim_cur = std::filesystem::file_size(partial.spill.path) + 100;
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        put_results(partial, c, long_lines, "", "");
+        setrlimit(RLIMIT_FSIZE, &old_limit);
+        std::signal(SIGXFSZ, previous);
+        EXPECT_EQ(partial.held.size(), 1u);
+        EXPECT_EQ(printed([&] { release_output(partial); }), "first\n" + writing);
+        EXPECT_TRUE(partial.failed_files.empty());
+        EXPECT_EQ(read_file(c), long_lines);
+    }
     {
         Event_output dropped;
         dropped.spill_dir = dir.path + "/";
