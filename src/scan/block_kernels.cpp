@@ -1,5 +1,6 @@
 #include "scan/block_kernels.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -101,6 +102,28 @@ void divide_by_counts(float* stack, const int* count, long long n) {
     for (; p < n; ++p) {
         stack[p] = stack[p] / static_cast<float>(count[p]);
     }
+}
+
+float largest_finite_magnitude(const float* x, long long n) {
+    // Four lanes of running maxima; NaN and infinities become 0 before they are compared.
+    const Ints magnitude = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
+    const Floats infinity = {INFINITY, INFINITY, INFINITY, INFINITY};
+    Floats largest = {0.0f, 0.0f, 0.0f, 0.0f};
+    long long k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const Floats a = floats(bits(load(x + k)) & magnitude);
+        const Floats finite = floats(bits(a) & (a < infinity));
+        largest = floats((finite > largest) ? bits(finite) : bits(largest));
+    }
+    float result = 0.0f;
+    for (int lane = 0; lane < 4; ++lane)
+        result = std::max(result, largest[lane]);
+    for (; k < n; ++k) {
+        const float a = std::fabs(x[k]);
+        if (a > result && std::isfinite(a))
+            result = a;
+    }
+    return result;
 }
 
 void inverse_roots(const double* v, int n, float* inv) {

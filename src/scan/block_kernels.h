@@ -30,6 +30,9 @@ void add_bounded_values(const float* numerator, const float* inv_norm, int n, fl
 // stack[p] / count[p] into stack[p] for p < n (0 / 0 gives NaN).
 void divide_by_counts(float* stack, const int* count, long long n);
 
+// The largest finite |x[k]| for k < n (NaN and infinities passed over); 0 when there is none.
+float largest_finite_magnitude(const float* x, long long n);
+
 // inv[k] = 1 / sqrt(v[k]) rounded to float where v[k] > 0, else 0, for k < n: each value as
 // static_cast<float>(1.0 / std::sqrt(v[k])) gives it (two lanes of doubles at a time on x86-64).
 void inverse_roots(const double* v, int n, float* inv);

@@ -51,13 +51,8 @@ Real_buffer real_buffer(std::size_t count) {
 
 // A power of two that brings the largest finite magnitude of trace into [0.5, 1).
 float trace_scale(const std::vector<float>& trace) {
-    float largest = 0.0f;
-    for (float x : trace) {
-        const float a = std::fabs(x);
-        if (a > largest && std::isfinite(a)) {
-            largest = a;
-        }
-    }
+    const float largest =
+        largest_finite_magnitude(trace.data(), static_cast<long long>(trace.size()));
     if (!(largest > 0.0f)) {
         return 1.0f;
     }
@@ -301,9 +296,11 @@ void day_spectrum_block(const Correlation_plan& plan, const std::vector<float>& 
     const long long size = static_cast<long long>(trace.size());
     const int nfft = plan.nfft, m = plan.m;
     const long long first = static_cast<long long>(b) * plan.step;
-    for (int j = 0; j < nfft; ++j) {
-        block[j] = first + j < size ? trace[first + j] * scale : 0.0f;
+    const int inside = static_cast<int>(std::clamp<long long>(size - first, 0, nfft));
+    for (int j = 0; j < inside; ++j) {
+        block[j] = trace[static_cast<std::size_t>(first + j)] * scale;
     }
+    std::fill(block + inside, block + nfft, 0.0f);
     // The block's windows lie within the trace (positions end m - 1 samples before it), so their
     // scaled samples are the first count + m - 1 of the block. They are read before the
     // transform, which leaves its input as it was anyway.

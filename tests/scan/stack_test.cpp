@@ -171,6 +171,18 @@ TEST(Stack, VectorPassesGiveThePlainLoopsBits) {
         }
         inverse_roots(variance.data(), n, roots.data());
         EXPECT_EQ(bit_patterns(roots), bit_patterns(plain_roots)) << n;
+
+        // The largest finite magnitude, the largest value placed anywhere among NaN, infinities,
+        // negatives and subnormals.
+        std::vector<float> samples(n);
+        const float odd[] = {NAN, INFINITY, -INFINITY, -0.0f, 1e-42f, -3e38f};
+        for (float& x : samples)
+            x = rng() % 4 == 0 ? odd[rng() % 6] : std::ldexp(static_cast<float>(rng() % 1000), -20);
+        float plain_largest = 0.0f;
+        for (float x : samples)
+            plain_largest =
+                std::isfinite(x) ? std::max(plain_largest, std::fabs(x)) : plain_largest;
+        EXPECT_EQ(largest_finite_magnitude(samples.data(), n), plain_largest) << n;
     }
 }
 
