@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Checks that two builds of vemlo give the same results files and console text, byte for byte,
-# on the example and on the workload (bench/workload.sh), at 1, 2 and 4 threads and with a
-# memory budget of 500 MB: just above what one event of the workload needs, so that the traces are
-# conditioned one at a time and the workload's events are scanned in several batches. The
-# console's "Run time" line is left out of the comparison.
+# Checks that two builds of vemlo give the same results files and console text (standard output
+# and standard error), byte for byte, on the example and on the workload (bench/workload.sh), at
+# 1, 2 and 4 threads and with a memory budget of 500 MB: just above what one event of the workload
+# needs, so that the traces are conditioned one at a time and the workload's events are scanned
+# in several batches. The console's "Run time" line is left out of the comparison.
 #
 #   bench/compare_outputs.sh reference-build-dir new-build-dir [events] [days]
 #
@@ -56,11 +56,13 @@ for input in example workload; do
         run_case "$input-ref" "$ref" "$threads" "$budget"
         run_case "$input-new" "$new" "$threads" "$budget"
         if diff -q "$work/$input-ref/console.cmp" "$work/$input-new/console.cmp" >/dev/null &&
+            diff -q "$work/$input-ref/stderr.txt" "$work/$input-new/stderr.txt" >/dev/null &&
             same_results "$work/$input-ref/results" "$work/$input-new/results" >/dev/null; then
             echo "same: $label ($(ls "$work/$input-new/results" | wc -l) results files)"
         else
             echo "DIFFERENT: $label"
             diff "$work/$input-ref/console.cmp" "$work/$input-new/console.cmp" | head -5 || true
+            diff "$work/$input-ref/stderr.txt" "$work/$input-new/stderr.txt" | head -5 || true
             same_results "$work/$input-ref/results" "$work/$input-new/results" | head -5 || true
             status=1
         fi

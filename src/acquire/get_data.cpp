@@ -178,12 +178,12 @@ std::vector<float> get_data(int year, int doy, float start, std::string network,
 
 namespace {
 
-Conditioned_trace condition(const Decoded_day& day, Decoded_day* release, int year, int doy,
-                            float start, int length, const Template_file& control,
-                            std::ostream& out) {
+Window_in_progress place(const Decoded_day& day, Decoded_day* release, int year, int doy,
+                         float start, int length, const Template_file& control, std::ostream& out) {
+    Window_in_progress placed;
     const int fs = control.sample_rate;
     if (!day.found || fs <= 0 || length < 0)
-        return not_found();
+        return placed;
     // Epoch of 00:00:00 UTC of the requested day; day numbers past the year's end roll over.
     const double day_start = time_to_epoch(year, doy, 0.0);
 
@@ -193,34 +193,58 @@ Conditioned_trace condition(const Decoded_day& day, Decoded_day* release, int ye
     // every rate (pads rounded down to whole seconds would shift or shorten it at rates that do
     // not divide 200, and would leave a window shorter than a second empty). A window that
     // reaches the day's end has a trailing pad only when the next day's file gives one.
-    const bool cut_leading = start * static_cast<float>(fs) > 200.0f;
+    placed.cut_leading = start * static_cast<float>(fs) > 200.0f;
     const double window_start =
-        cut_leading ? static_cast<double>(start) - static_cast<double>(edge_pad) / fs : start;
-    const bool cut_trailing =
+        placed.cut_leading ? static_cast<double>(start) - static_cast<double>(edge_pad) / fs
+                           : start;
+    placed.cut_trailing =
         static_cast<int64_t>(length) + edge_pad < int64_t{fs} * 86400 || day.next_day;
-    const int64_t wanted =
-        (cut_leading ? edge_pad : 0) + int64_t{length} + (cut_trailing ? edge_pad : 0);
+    const int64_t wanted = (placed.cut_leading ? edge_pad : 0) + int64_t{length} +
+                           (placed.cut_trailing ? edge_pad : 0);
     if (wanted > INT32_MAX)
-        return not_found();  // beyond what one trace can hold
+        return placed;  // beyond what one trace can hold
     out << "Interpolating...";
-    Placed_window window =
-        place_segments(day.segments, day_start, window_start, static_cast<int>(wanted), fs,
-                       release != nullptr ? &release->segments : nullptr);
-
+    placed.window = place_segments(day.segments, day_start, window_start, static_cast<int>(wanted),
+                                   fs, release != nullptr ? &release->segments : nullptr);
     out << "interpolated."
         << " Bandpassing...";
-    bandpass(window.samples, control.freq_low, control.freq_high, 3, static_cast<double>(fs));
+    placed.found = true;
+    return placed;
+}
+
+Conditioned_trace condition(const Decoded_day& day, Decoded_day* release, int year, int doy,
+                            float start, int length, const Template_file& control,
+                            std::ostream& out) {
+    Window_in_progress placed = place(day, release, year, doy, start, length, control, out);
+    if (!placed.found)
+        return not_found();
+    bandpass(placed.window.samples, control.freq_low, control.freq_high, 3,
+             static_cast<double>(control.sample_rate));
+    return finish_window(std::move(placed), out);
+}
+
+}  // namespace
+
+Window_in_progress place_window(Decoded_day&& day, int year, int doy, float start, int length,
+                                const Template_file& control, std::ostream& out) {
+    return place(day, &day, year, doy, start, length, control, out);
+}
+
+Conditioned_trace finish_window(Window_in_progress&& placed, std::ostream& out) {
+    if (!placed.found)
+        return not_found();
     out << "bandpassed." << std::endl;
+    Placed_window& window = placed.window;
     // What is not data stays 0: the filter would fill gaps and padding with its ringing, which
     // the correlation would take for a signal.
     zero_outside(window.samples, window.data);
 
     Conditioned_trace result{std::move(window.samples), {}};
-    if (cut_trailing)
+    if (placed.cut_trailing)
         result.samples.resize(result.samples.size() -
                               std::min<size_t>(edge_pad, result.samples.size()));
     const int cut =
-        cut_leading ? std::min<int>(edge_pad, static_cast<int>(result.samples.size())) : 0;
+        placed.cut_leading ? std::min<int>(edge_pad, static_cast<int>(result.samples.size())) : 0;
     result.samples.erase(result.samples.begin(), result.samples.begin() + cut);
     const int size = static_cast<int>(result.samples.size());
     for (const Sample_span& span : window.data) {
@@ -231,5 +255,3 @@ Conditioned_trace condition(const Decoded_day& day, Decoded_day* release, int ye
     }
     return result;
 }
-
-}  // namespace

@@ -100,6 +100,22 @@ Conditioned_trace condition_window(const Decoded_day& day, int year, int doy, fl
 Conditioned_trace condition_window(Decoded_day&& day, int year, int doy, float start, int length,
                                    const Template_file& control, std::ostream& out);
 
+// condition_window in two steps, for a caller that band-passes the window itself (several
+// together): place_window resamples the window and prints the first part of the progress line;
+// the caller then band-passes window.samples with control's band and order 3 (see bandpass);
+// finish_window prints the rest of the line, sets the samples that are not data to 0 again and
+// cuts the pads. Together they give exactly what condition_window gives. found is false (and
+// finish_window gives the not-found result) when day was not found or the rate or length is
+// unusable.
+struct Window_in_progress {
+    bool found = false;
+    bool cut_leading = false, cut_trailing = false;
+    Placed_window window;
+};
+Window_in_progress place_window(Decoded_day&& day, int year, int doy, float start, int length,
+                                const Template_file& control, std::ostream& out);
+Conditioned_trace finish_window(Window_in_progress&& placed, std::ostream& out);
+
 // Samples of one station channel at control.sample_rate, band-passed, for the window of length
 // samples starting start seconds after 00:00:00 UTC of day doy of year (a whole day: start 0,
 // length sample_rate × 86400); a window that reaches past midnight takes its samples there from

@@ -13,6 +13,12 @@
 // meaningless output: callers check them.
 void bandpass(std::vector<float>& data, double f_low, double f_high, int n, double fs);
 
+// bandpass(a, ...) and bandpass(b, ...), with the same bits, the two traces filtered together in
+// two lanes where they overlap (about the time of one). Throws as bandpass, before either trace
+// is touched.
+void bandpass_two(std::vector<float>& a, std::vector<float>& b, double f_low, double f_high, int n,
+                  double fs);
+
 // True when bandpass(data, f_low, f_high, n, fs) filters stably and as intended: n >= 1,
 // 0 < f_low < f_high < fs / 2, every pole of the sections lies at least half as far inside the
 // unit circle as the closest pole of the ideal filter, and the magnitude response of the

@@ -1,38 +1,107 @@
-// Conditioning the channels of a scanned day as tasks, each with its spectra.
+// Conditioning the channels of a scanned day as tasks, each with its spectra. The band-pass, the
+// longest step, runs over two traces at once where two are at hand.
 #include <exception>
 #include <sstream>
 
+#include "dsp/bandpass.h"
 #include "scan/day_channels.h"
 
+namespace {
+
+// What the tasks of one fetch share.
+struct Conditioning_context {
+    const Template_file* control;
+    const std::map<int, Correlation_plan>* plans;
+    int m_min;
+};
+
+// Finishes item's band-passed window into its trace and computes its spectra: windows of the
+// template length from every position they fit, the day's own and, past midnight, those the
+// moveouts need.
+void finish_item(const Conditioning_context& context, Pending_channel& item) {
+    std::ostringstream text;
+    item.trace = finish_window(std::move(item.placed), text);
+    item.text += text.str();
+    if (is_not_found(item.trace.samples))
+        return;
+    const long long wanted = static_cast<long long>(item.length) - context.m_min + 1;
+    const long long size = static_cast<long long>(item.trace.samples.size());
+    for (int m : *item.lengths) {
+        const long long positions = std::min<long long>(wanted, size - m + 1);
+        if (positions >= 1) {
+            item.spectra.emplace(m,
+                                 make_day_spectra_as_tasks(context.plans->at(m), item.trace.samples,
+                                                           static_cast<int>(positions), wanted));
+        }
+    }
+}
+
+// Band-passes the placed windows of a and b (b may be null: a alone) and finishes both. A
+// failure is kept in each item's failure.
+void filter_and_finish(const Conditioning_context& context, Pending_channel* a,
+                       Pending_channel* b) {
+    const Template_file& c = *context.control;
+    const double fs = static_cast<double>(c.sample_rate);
+    try {
+        if (b == nullptr) {
+            bandpass(a->placed.window.samples, c.freq_low, c.freq_high, 3, fs);
+        } else {
+            bandpass_two(a->placed.window.samples, b->placed.window.samples, c.freq_low,
+                         c.freq_high, 3, fs);
+        }
+    } catch (...) {
+        a->failure = std::current_exception();
+        if (b != nullptr)
+            b->failure = a->failure;
+        return;
+    }
+    for (Pending_channel* item : {a, b}) {
+        if (item == nullptr)
+            continue;
+        try {
+            finish_item(context, *item);
+        } catch (...) {
+            item->failure = std::current_exception();
+        }
+    }
+}
+
+}  // namespace
+
 void start_conditioning(const Template_file& control, const Doy_time& day, const Scan_constants& sc,
-                        Pending_channel& pending, const std::map<int, Correlation_plan>& plans) {
+                        Conditioning_queue& queue, Pending_channel& pending,
+                        const std::map<int, Correlation_plan>& plans) {
     // Pointers into the caller's objects, which outlive the task (finish_conditioning waits).
-    const Template_file* const c = &control;
+    const Conditioning_context context{&control, &plans, sc.m};
+    queue.control = &control;
+    queue.plans = &plans;
+    queue.m_min = sc.m;
     const Doy_time* const d = &day;
     Pending_channel* const item = &pending;
-    const std::map<int, Correlation_plan>* const by_length = &plans;
-    const int m_min = sc.m;
-#pragma omp task firstprivate(c, d, item, by_length, m_min)
+    Conditioning_queue* const q = &queue;
+#pragma omp task firstprivate(context, d, item, q)
     {
         // An exception must not leave a task: it is kept for finish_conditioning.
         try {
             std::ostringstream text;
-            item->trace = condition_window(std::move(item->decoded), d->year, d->doy, 0.0f,
-                                           item->length, *c, text);
+            item->placed = place_window(std::move(item->decoded), d->year, d->doy, 0.0f,
+                                        item->length, *context.control, text);
             item->text = text.str();
-            if (!is_not_found(item->trace.samples)) {
-                // Windows of the template length from every position they fit, the day's own
-                // and, past midnight, those the moveouts need.
-                const long long wanted = static_cast<long long>(item->length) - m_min + 1;
-                const long long size = static_cast<long long>(item->trace.samples.size());
-                for (int m : *item->lengths) {
-                    const long long positions = std::min<long long>(wanted, size - m + 1);
-                    if (positions >= 1) {
-                        item->spectra.emplace(
-                            m, make_day_spectra_as_tasks(by_length->at(m), item->trace.samples,
-                                                         static_cast<int>(positions), wanted));
-                    }
+            if (item->placed.found) {
+                Pending_channel* partner = nullptr;
+                bool alone = false;
+#pragma omp critical(vemlo_band_pass_partner)
+                {
+                    partner = q->waiting;
+                    q->waiting = nullptr;
+                    alone = partner == nullptr && q->closing;
+                    if (partner == nullptr && !alone)
+                        q->waiting = item;
                 }
+                if (partner != nullptr || alone)
+                    filter_and_finish(context, item, partner);
+            } else {
+                finish_item(context, *item);  // the not-found trace
             }
         } catch (...) {
             item->failure = std::current_exception();
@@ -40,8 +109,21 @@ void start_conditioning(const Template_file& control, const Doy_time& day, const
     }
 }
 
-void finish_conditioning(std::deque<Pending_channel>& pending) {
+void finish_conditioning(Conditioning_queue& queue) {
+    // No window comes after these: one waiting now, and those placed from now on, are
+    // band-passed alone at once.
+    Pending_channel* last = nullptr;
+#pragma omp critical(vemlo_band_pass_partner)
+    {
+        queue.closing = true;
+        last = queue.waiting;
+        queue.waiting = nullptr;
+    }
+    if (last != nullptr)
+        filter_and_finish({queue.control, queue.plans, queue.m_min}, last, nullptr);
 #pragma omp taskwait
+    queue.closing = false;
+    std::deque<Pending_channel>& pending = queue.items;
     for (Pending_channel& item : pending) {
         if (item.failure) {
             const std::exception_ptr failure = item.failure;

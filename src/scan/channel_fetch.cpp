@@ -17,8 +17,7 @@ Outcome<Day_channels> fetch_in_order(const Template_file& control, const Templat
                                      const Batch& batch,
                                      const std::map<std::string, int>& extensions,
                                      const std::map<int, Correlation_plan>& plans,
-                                     const Fetch_memory& memory,
-                                     std::deque<Pending_channel>& pending) {
+                                     const Fetch_memory& memory, Conditioning_queue& pending) {
     Day_channels fetched;
     std::vector<Template_fetch> fetches;
     long long pending_bytes = 0;
@@ -52,7 +51,7 @@ Outcome<Day_channels> fetch_in_order(const Template_file& control, const Templat
                 // What the files take at their own rate, beside the days read before them.
                 const long long bytes =
                     conditioning_bytes(day_reading_bytes(sources), sc.n + past_midnight);
-                if (!pending.empty() && pending_bytes + bytes > memory.room) {
+                if (!pending.items.empty() && pending_bytes + bytes > memory.room) {
                     finish_conditioning(pending);
                     pending_bytes = 0;
                 }
@@ -73,14 +72,14 @@ Outcome<Day_channels> fetch_in_order(const Template_file& control, const Templat
                     channel.read = true;
                     pending_bytes += bytes;
                     const int length = decoded.next_day ? sc.n + past_midnight : sc.n;
-                    pending.emplace_back();
-                    Pending_channel& item = pending.back();
+                    pending.items.emplace_back();
+                    Pending_channel& item = pending.items.back();
                     item.channel = &channel;
                     item.decoded = std::move(decoded);
                     item.length = length;
                     item.lengths = &batch.lengths.at(key);
-                    start_conditioning(control, day, sc, item, plans);
-                    if (pending.size() >= memory.group) {
+                    start_conditioning(control, day, sc, pending, item, plans);
+                    if (pending.items.size() >= memory.group) {
                         finish_conditioning(pending);
                         pending_bytes = 0;
                     }
@@ -109,7 +108,7 @@ Outcome<Day_channels> fetch_channels(const Template_file& control, const Templat
 #pragma omp parallel num_threads(std::max(1, memory.threads))
 #pragma omp single
     {
-        std::deque<Pending_channel> pending;
+        Conditioning_queue pending;
         try {
             result =
                 fetch_in_order(control, bank, sc, day, batch, extensions, plans, memory, pending);

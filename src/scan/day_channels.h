@@ -50,11 +50,25 @@ struct Pending_channel {
     Decoded_day decoded;
     int length = 0;  // samples to condition: the day's and those past midnight
     const std::set<int>* lengths = nullptr;  // template lengths of its spectra
-    // What the task made, for finish_conditioning to hand to the channel.
+    // The placed window waiting to be band-passed, then what was made of it, for
+    // finish_conditioning to hand to the channel.
+    Window_in_progress placed;
     Conditioned_trace trace;
     std::string text;
     std::map<int, Day_spectra> spectra;
     std::exception_ptr failure;
+};
+
+// The days being conditioned. Windows are band-passed two at a time where they can be: a placed
+// window waits for the next one (or for finish_conditioning).
+struct Conditioning_queue {
+    std::deque<Pending_channel> items;
+    Pending_channel* waiting = nullptr;
+    bool closing = false;  // no more windows to wait for: each is band-passed at once
+    // What start_conditioning was given, for the window finish_conditioning band-passes.
+    const Template_file* control = nullptr;
+    const std::map<int, Correlation_plan>* plans = nullptr;
+    int m_min = 0;
 };
 
 // The memory a day's fetch may take beside its batch.
@@ -84,15 +98,19 @@ Outcome<Day_channels> fetch_channels(const Template_file& control, const Templat
 // the samples past midnight asked for) and computes its spectra and window norms for every
 // template length of its channel (windows of the template length M from every position up to the
 // trace's end), the blocks as tasks of their own; the decoded day is released as it is
-// conditioned. Call it inside a parallel region; pending must stay in place until
-// finish_conditioning. A failure is kept in pending.failure.
+// conditioned. Once its window is placed, it is band-passed together with the window of another
+// pending day of queue, by whichever task places the second of them, or alone by
+// finish_conditioning; every trace gets the bits conditioning it alone gives. Call it inside a
+// parallel region; pending (an item of queue) must stay in place until finish_conditioning. A
+// failure is kept in pending.failure.
 void start_conditioning(const Template_file& control, const Doy_time& day, const Scan_constants& sc,
-                        Pending_channel& pending, const std::map<int, Correlation_plan>& plans);
+                        Conditioning_queue& queue, Pending_channel& pending,
+                        const std::map<int, Correlation_plan>& plans);
 
-// Waits for the tasks the current task started (every start_conditioning of pending), hands each
-// channel its conditioning line, data spans, spectra and trace, and empties pending. Throws the
-// first failure of a task (std::bad_alloc when memory ran out).
-void finish_conditioning(std::deque<Pending_channel>& pending);
+// Waits for the tasks the current task started (every start_conditioning of queue), conditions a
+// window still waiting, hands each channel its conditioning line, data spans, spectra and trace,
+// and empties queue. Throws the first failure of a task (std::bad_alloc when memory ran out).
+void finish_conditioning(Conditioning_queue& queue);
 
 // A fetch of template i for event e: what it printed (or the line of a template too long to be
 // correlated), and whether the day file was read for it.
