@@ -54,9 +54,11 @@ std::vector<int> find_candidates(const std::vector<float>& stack, float threshol
     std::vector<std::vector<int>> shares(static_cast<std::size_t>(threads));
 #pragma omp parallel num_threads(threads)
     {
-        const long long t = omp_get_thread_num(), inner = l - 2;
-        const int from = 1 + static_cast<int>(inner * t / threads);
-        const int end = 1 + static_cast<int>(inner * (t + 1) / threads);
+        // The team may be smaller than asked for (OMP_DYNAMIC, OMP_THREAD_LIMIT, a nested
+        // region): the shares are those of the team that runs.
+        const long long t = omp_get_thread_num(), team = omp_get_num_threads(), inner = l - 2;
+        const int from = 1 + static_cast<int>(inner * t / team);
+        const int end = 1 + static_cast<int>(inner * (t + 1) / team);
         candidates_in(stack.data(), from, end, threshold, shares[static_cast<std::size_t>(t)]);
     }
     std::vector<int> candidates = std::move(shares.front());

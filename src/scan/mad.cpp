@@ -98,10 +98,12 @@ std::vector<uint64_t> histogram(const std::vector<float>& v, Value value) {
     std::vector<std::vector<uint32_t>> tables(static_cast<std::size_t>(threads));
 #pragma omp parallel num_threads(threads)
     {
-        const int t = omp_get_thread_num();
+        // The runtime may give fewer threads than asked for (OMP_DYNAMIC, OMP_THREAD_LIMIT, a
+        // nested region): the shares are those of the team that runs.
+        const int t = omp_get_thread_num(), team = omp_get_num_threads();
         std::vector<uint32_t>& table = tables[static_cast<std::size_t>(t)];
         table = new_count_table();
-        const long long first = share_start(n, t, threads), end = share_start(n, t + 1, threads);
+        const long long first = share_start(n, t, team), end = share_start(n, t + 1, team);
         count_into(v.data() + first, end - first, table.data(), value);
     }
     return total_counts(tables);
@@ -243,7 +245,7 @@ bool mad_by_bounds(const std::vector<float>& v, const std::vector<uint64_t>& cou
     std::vector<std::vector<float>> value_shares(static_cast<std::size_t>(threads));
 #pragma omp parallel num_threads(threads)
     {
-        const int t = omp_get_thread_num();
+        const int t = omp_get_thread_num(), team = omp_get_num_threads();  // see histogram
         std::vector<uint32_t>& median_share = median_shares[static_cast<std::size_t>(t)];
         std::vector<float>& value_share = value_shares[static_cast<std::size_t>(t)];
         const auto take = [&](float x) {
@@ -259,7 +261,7 @@ bool mad_by_bounds(const std::vector<float>& v, const std::vector<uint64_t>& cou
                 value_share.push_back(x);
             }
         };
-        const long long first = share_start(n, t, threads), end = share_start(n, t + 1, threads);
+        const long long first = share_start(n, t, team), end = share_start(n, t + 1, team);
         const Ints nan_bin = Ints{0, 0, 0, 0} + bins;
         long long j = first;
         // Groups of four whose bins are all unwanted (nearly all) are passed over at once.
