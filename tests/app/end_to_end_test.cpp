@@ -168,4 +168,9 @@ TEST(EndToEnd, FindsTheRepeatsOfASyntheticArchive) {
         ASSERT_EQ(reads.size(), 16u);
         EXPECT_NE(reads[setting[0] == 'V' ? 13 : 10].find("HHN.2013.045"), std::string::npos);
     }
+    // Teams smaller than the threads asked for (as OMP_DYNAMIC gives on a loaded machine).
+    const Run_result limited = run_program(
+        {"env", "OMP_NUM_THREADS=2", "OMP_THREAD_LIMIT=1", VEMLO_BINARY, "control.txt"}, dir.path);
+    EXPECT_EQ(masked(limited.out), masked(run.out));
+    EXPECT_EQ(read_file(dir.path + "/out/quake.txt"), expected_results);
 }
