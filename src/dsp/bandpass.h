@@ -14,8 +14,8 @@
 void bandpass(std::vector<float>& data, double f_low, double f_high, int n, double fs);
 
 // bandpass(a, ...) and bandpass(b, ...), with the same bits, the two traces filtered together in
-// two lanes where they overlap (about the time of one). Throws as bandpass, before either trace
-// is touched.
+// two lanes where they overlap (about the time of one) when n is 3; other orders filter a, then
+// b. Throws as bandpass; with n = 3 before either trace is touched.
 void bandpass_two(std::vector<float>& a, std::vector<float>& b, double f_low, double f_high, int n,
                   double fs);
 
