@@ -287,6 +287,7 @@ Day_spectra empty_day_spectra(const Correlation_plan& plan, int positions) {
     day.spectra = complex_buffer(static_cast<std::size_t>(day.blocks) * plan.stride);
     day.inv_norm.reset(new float[static_cast<std::size_t>(positions)]);
     day.exact.resize(static_cast<std::size_t>(day.blocks));
+    day.all_gaps.resize(static_cast<std::size_t>(day.blocks));
     return day;
 }
 
@@ -310,11 +311,14 @@ void day_spectrum_block(const Correlation_plan& plan, const std::vector<float>& 
     day.exact[static_cast<std::size_t>(b)] = exact_windows(block, nfft, m, count, inv_norm);
     fftwf_execute_dft_r2c(plan.forward, block,
                           day.spectra.get() + static_cast<std::size_t>(b) * plan.stride);
+    int gaps = 0;
     for (int q = 0; q < count; ++q) {
         if (is_gap_position(trace.data(), size, first + q, l)) {
             inv_norm[q] = -inv_norm[q];
+            ++gaps;
         }
     }
+    day.all_gaps[static_cast<std::size_t>(b)] = gaps == count;
 }
 
 // Blocks computed by one task of make_day_spectra_as_tasks.

@@ -21,6 +21,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -92,6 +93,9 @@ struct Day_spectra {
     // Not zeroed on allocation: the threads that compute the blocks write (and first touch) it.
     std::unique_ptr<float[]> inv_norm;
     std::vector<Exact_windows> exact;  // per block; most have no runs
+    // Per block: 1 when every one of its positions is a gap position (a station down, a run of
+    // zeros in the file), so that no value of it is ever added to a stack.
+    std::vector<uint8_t> all_gaps;
 };
 
 // True when position q of day is a gap position.

@@ -68,7 +68,8 @@ void add_correlated_block(const Correlation_plan& plan, const Day_spectra& day,
     to = std::min({to, first + plan.step, static_cast<long long>(day.positions),
                    static_cast<long long>(stack.size()) + s,
                    static_cast<long long>(stack_count.size()) + s});
-    if (from >= to) {
+    // A block of gap positions only adds nothing: its transform is not needed.
+    if (from >= to || day.all_gaps[static_cast<std::size_t>(b)]) {
         return;
     }
     // Day position p goes to stack position p - s and is numerator p - first of the block.

@@ -203,8 +203,9 @@ TEST(Stack, VectorPassesGiveThePlainLoopsBits) {
 }
 
 TEST(Stack, EventDayStackHasTheBitsOfBlockByBlockCorrelationAndPlainStacking) {
-    // Gaps, isolated zeros, spikes 1e8 times the noise (quiet neighbours computed directly), a
-    // NaN, and more positions than one chunk.
+    // Gaps (one over whole blocks, whose transforms are passed over), isolated zeros, spikes 1e8
+    // times the noise (quiet neighbours computed directly), a NaN, and more positions than one
+    // chunk.
     std::mt19937 rng(5);
     std::normal_distribution<float> noise(0.0f, 1.0f);
     const int n = 300000, m = 40, positions = n - m + 1, l = positions - 100;
@@ -213,6 +214,7 @@ TEST(Stack, EventDayStackHasTheBitsOfBlockByBlockCorrelationAndPlainStacking) {
         x = noise(rng);
     std::fill(day.begin() + 1000, day.begin() + 1500, 0.0f);
     std::fill(day.begin() + 262000, day.begin() + 262300, 0.0f);
+    std::fill(day.begin() + 20000, day.begin() + 24000, 0.0f);
     day[7000] = day[270000] = 0.0f;
     day[5000] = 1e8f, day[150000] = -1e8f, day[262400] = 1e8f;
     day[200000] = NAN;
@@ -259,6 +261,7 @@ TEST(Stack, EventDayStackHasTheBitsOfBlockByBlockCorrelationAndPlainStacking) {
     for (int p = 0; p < l; ++p)
         expected[p] = expected[p] / static_cast<float>(expected_count[p]);
     EXPECT_GE(exact_blocks, 3);  // the spikes' blocks have directly computed windows
+    EXPECT_EQ(std::count(spectra.all_gaps.begin(), spectra.all_gaps.end(), 1), 3);
     for (const int threads : {1, 3}) {
         omp_set_num_threads(threads);
         // Whatever the buffers held before is overwritten.
