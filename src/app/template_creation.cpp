@@ -103,10 +103,9 @@ Outcome<Template_bank> create_templates(const Template_file& control, long long 
         const float start = static_cast<float>(control.pick_seconds[i]);
         const std::string key = day_key(control, i);
         auto cut = [&](auto&& day) {
-            return condition_window(std::forward<decltype(day)>(day), control.pick_year[i],
-                                    control.pick_day[i], start, bank.template_samples, control,
-                                    std::cout)
-                .samples;
+            return template_samples(condition_window(
+                std::forward<decltype(day)>(day), control.pick_year[i], control.pick_day[i], start,
+                bank.template_samples, control, std::cout));
         };
         if (control.sample_rate <= 0 || bank.template_samples < 0) {
             bank.waveforms.push_back({not_found_sentinel});  // nothing sensible can be cut out
@@ -153,6 +152,15 @@ Outcome<Template_bank> create_templates(const Template_file& control, long long 
         }
     }
     return succeeded(std::move(bank));
+}
+
+std::vector<float> template_samples(Conditioned_trace&& window) {
+    // A window that falls wholly in a gap of the day file (or in a run of zeros) is no template,
+    // as when the file is missing, rather than a flat one that would add zeros to its event's
+    // stack.
+    if (window.data.empty() && !window.samples.empty())
+        window.samples.assign(1, not_found_sentinel);
+    return std::move(window.samples);
 }
 
 std::size_t templates_made(const Template_bank& bank) {

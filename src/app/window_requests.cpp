@@ -118,12 +118,10 @@ std::string data_line(double first, int rate, const float* samples, std::size_t 
 std::string template_answer(const Template_file& c, std::size_t i, std::ostream& log) {
     const float start = static_cast<float>(c.pick_seconds[i]);
     const int length = template_sample_count(c);
-    const std::vector<float> samples =
-        condition_window(
-            read_day(c.pick_year[i], c.pick_day[i], c.network[i], c.station[i], c.location[i],
-                     c.channel[i], c, log, window_reach(start, length, c.sample_rate)),
-            c.pick_year[i], c.pick_day[i], start, length, c, log)
-            .samples;
+    const std::vector<float> samples = template_samples(condition_window(
+        read_day(c.pick_year[i], c.pick_day[i], c.network[i], c.station[i], c.location[i],
+                 c.channel[i], c, log, window_reach(start, length, c.sample_rate)),
+        c.pick_year[i], c.pick_day[i], start, length, c, log));
     if (is_not_found(samples))
         return "none\tno data for " + codes_of(c, i) + " on " + std::to_string(c.pick_year[i]) +
                " " + std::to_string(c.pick_day[i]);

@@ -14,10 +14,13 @@ constexpr int fs = 10;
 
 // Runs vemlo on control c in dir; each event's lines, times in seconds after midnight of day 45.
 std::map<std::string, std::vector<std::array<double, 4>>> run_lines(
-    const std::string& dir, const Control& c, const std::vector<std::string>& events) {
+    const std::string& dir, const Control& c, const std::vector<std::string>& events,
+    std::string* console = nullptr) {
     write_file(dir + "/control.txt", control_text(c));
     const Run_result run = run_program({VEMLO_BINARY, "control.txt"}, dir);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
+    if (console != nullptr)
+        *console = run.out;
     std::map<std::string, std::vector<std::array<double, 4>>> lines;
     for (const std::string& event : events)
         for (auto line : read_results(dir + "/" + c.output + "/" + event + ".txt")) {
@@ -30,8 +33,9 @@ std::map<std::string, std::vector<std::array<double, 4>>> run_lines(
 }  // namespace
 
 // Gaps of 1 h, 10 min and 2 min zero-filled on S1: a one- and a three-station event find only
-// themselves (the filter's ringing in the gaps once gave detections). On S4, pulses a few samples
-// long: a weaker one 29.9 s after a stronger one is suppressed, one 30.0 s after is kept.
+// themselves (the filter's ringing in the gaps once gave detections); an event picked in S1's gap
+// makes no template there and finds itself with the other two, undiluted. On S4, pulses a few
+// samples long: a weaker one 29.9 s after a stronger one is suppressed, one 30.0 s after is kept.
 TEST(RealArchive, ZeroFilledGapsAndThirtySecondsApartToTheSample) {
     Temp_dir dir;
     for (const char* station : {"S1", "S2", "S3"}) {
@@ -52,9 +56,13 @@ TEST(RealArchive, ZeroFilledGapsAndThirtySecondsApartToTheSample) {
     c.templates =
         "one\n2013 45 3600 XX S1 00 HHZ 0\n\nthree\n2013 45 7000 XX S1 00 HHZ 0\n"
         "2013 45 7001 XX S2 00 HHZ 0\n2013 45 7002 XX S3 00 HHZ 0\n\n"
-        "pulse\n2013 45 3599 XX S4 00 HHZ 0\n";
-    auto found = run_lines(dir.path, c, {"one", "three", "pulse"});
-    for (const auto& [event, seconds] : {std::pair{"one", 3600}, {"three", 7000}}) {
+        "pulse\n2013 45 3599 XX S4 00 HHZ 0\n\ngap\n2013 45 21000 XX S1 00 HHZ 0\n"
+        "2013 45 21001 XX S2 00 HHZ 0\n2013 45 21002 XX S3 00 HHZ 0\n";
+    std::string console;
+    auto found = run_lines(dir.path, c, {"one", "three", "pulse", "gap"}, &console);
+    EXPECT_NE(console.find("Data was not found for template #6 (2013 45 21000 XX S1 00 HHZ)\n"),
+              std::string::npos);
+    for (const auto& [event, seconds] : {std::pair{"one", 3600}, {"three", 7000}, {"gap", 21000}}) {
         ASSERT_EQ(found[event].size(), 1u) << event;
         EXPECT_NEAR(found[event][0][0], seconds, 1e-3);
         EXPECT_GT(found[event][0][1], 0.9999);
