@@ -109,73 +109,20 @@ std::vector<uint64_t> histogram(const std::vector<float>& v, Value value) {
     return total_counts(tables);
 }
 
-// The key of rank r among the keys of the bin high (upper 16 bits), which holds more keys than a
-// table of their lower halves has entries (a stack with many equal values): the lower halves are
-// counted (per thread, then added up) rather than gathered.
-template <class Value>
-uint32_t count_rank_in_bin(const std::vector<float>& v, uint32_t high, uint64_t r, Value value) {
+// Calls take(t, key) for the key of value(x) of every x of v that is a number and whose key has
+// the upper 16 bits high: t is the OpenMP thread that found it (below threads), or threads for
+// the last values, past the groups of four.
+template <class Value, class Take>
+void take_bin(const std::vector<float>& v, uint32_t high, Value value, int threads, Take take) {
     const long long n = static_cast<long long>(v.size());
-    const int threads = n >= parallel_from ? omp_get_max_threads() : 1;
-    std::vector<std::vector<uint32_t>> tables(static_cast<std::size_t>(threads) + 1);
-    const auto count_key = [&](std::vector<uint32_t>& table, float x) {
+    const auto check = [&](int t, float x) {
         if (!std::isnan(x) && key_of(value(x)) >> 16 == high) {
-            ++table[key_of(value(x)) & 0xFFFFu];
+            take(t, key_of(value(x)));
         }
     };
 #pragma omp parallel num_threads(threads)
     {
-        std::vector<uint32_t>& table = tables[static_cast<std::size_t>(omp_get_thread_num())];
-        table.assign(std::size_t{1} << 16, 0);
-        const Ints wanted = Ints{0, 0, 0, 0} + static_cast<int32_t>(high << 16);
-#pragma omp for schedule(static)
-        for (long long group = 0; group < n / 4; ++group) {
-            Floats x;
-            std::memcpy(&x, v.data() + 4 * group, sizeof x);
-            const Ints found = upper_keys(value(x)) == wanted;
-            if ((found[0] | found[1] | found[2] | found[3]) != 0) {
-                for (long long j = 4 * group; j < 4 * group + 4; ++j) {
-                    count_key(table, v[j]);
-                }
-            }
-        }
-    }
-    std::vector<uint32_t>& rest = tables.back();  // the last values, past the groups of four
-    rest.assign(std::size_t{1} << 16, 0);
-    for (long long j = n / 4 * 4; j < n; ++j) {
-        count_key(rest, v[j]);
-    }
-    for (uint32_t low = 0; low < (uint32_t{1} << 16); ++low) {
-        uint64_t keys = 0;
-        for (const std::vector<uint32_t>& table : tables) {
-            keys += table.empty() ? 0 : table[low];
-        }
-        if (r < keys) {
-            return high << 16 | low;
-        }
-        r -= keys;
-    }
-    return high << 16 | 0xFFFFu;  // not reached: the bin holds more than r keys
-}
-
-// The key of rank r among the keys of value(x) for the x of v that are numbers, whose counts of
-// upper bits are count: the keys of the one bin that holds rank r are gathered (per thread, joined
-// in thread order) and selected among, or counted when there are many.
-template <class Value>
-uint32_t select_rank(const std::vector<float>& v, const std::vector<uint64_t>& count, uint64_t r,
-                     Value value) {
-    uint32_t high = 0;
-    for (; r >= count[high]; ++high) {
-        r -= count[high];
-    }
-    if (count[high] > (uint64_t{1} << 16)) {
-        return count_rank_in_bin(v, high, r, value);
-    }
-    const long long n = static_cast<long long>(v.size());
-    const int threads = n >= parallel_from ? omp_get_max_threads() : 1;
-    std::vector<std::vector<uint32_t>> shares(static_cast<std::size_t>(threads));
-#pragma omp parallel num_threads(threads)
-    {
-        std::vector<uint32_t>& share = shares[static_cast<std::size_t>(omp_get_thread_num())];
+        const int t = omp_get_thread_num();
         // Groups of four: the group is looked at value by value only when one of its upper
         // halves is that of the bin (NaN passes that test harmlessly: it is checked after).
         const Ints wanted = Ints{0, 0, 0, 0} + static_cast<int32_t>(high << 16);
@@ -186,18 +133,53 @@ uint32_t select_rank(const std::vector<float>& v, const std::vector<uint64_t>& c
             const Ints found = upper_keys(value(x)) == wanted;
             if ((found[0] | found[1] | found[2] | found[3]) != 0) {
                 for (long long j = 4 * group; j < 4 * group + 4; ++j) {
-                    if (!std::isnan(v[j]) && key_of(value(v[j])) >> 16 == high) {
-                        share.push_back(key_of(value(v[j])));
-                    }
+                    check(t, v[j]);
                 }
             }
         }
     }
     for (long long j = n / 4 * 4; j < n; ++j) {
-        if (!std::isnan(v[j]) && key_of(value(v[j])) >> 16 == high) {
-            shares.back().push_back(key_of(value(v[j])));
-        }
+        check(threads, v[j]);
     }
+}
+
+// The key of rank r among the keys of value(x) for the x of v that are numbers, whose counts of
+// upper bits are count: the keys of the one bin that holds rank r are gathered (per thread, joined
+// in thread order) and selected among; a bin holding more keys than a table of their lower halves
+// has entries (a stack with many equal values) has its lower halves counted instead.
+template <class Value>
+uint32_t select_rank(const std::vector<float>& v, const std::vector<uint64_t>& count, uint64_t r,
+                     Value value) {
+    uint32_t high = 0;
+    for (; r >= count[high]; ++high) {
+        r -= count[high];
+    }
+    const int threads =
+        static_cast<long long>(v.size()) >= parallel_from ? omp_get_max_threads() : 1;
+    if (count[high] > (uint64_t{1} << 16)) {
+        std::vector<std::vector<uint32_t>> tables(static_cast<std::size_t>(threads) + 1);
+        take_bin(v, high, value, threads, [&](int t, uint32_t key) {
+            std::vector<uint32_t>& table = tables[static_cast<std::size_t>(t)];
+            if (table.empty()) {
+                table.assign(std::size_t{1} << 16, 0);
+            }
+            ++table[key & 0xFFFFu];
+        });
+        for (uint32_t low = 0; low < (uint32_t{1} << 16); ++low) {
+            uint64_t keys = 0;
+            for (const std::vector<uint32_t>& table : tables) {
+                keys += table.empty() ? 0 : table[low];
+            }
+            if (r < keys) {
+                return high << 16 | low;
+            }
+            r -= keys;
+        }
+        return high << 16 | 0xFFFFu;  // not reached: the bin holds more than r keys
+    }
+    std::vector<std::vector<uint32_t>> shares(static_cast<std::size_t>(threads) + 1);
+    take_bin(v, high, value, threads,
+             [&](int t, uint32_t key) { shares[static_cast<std::size_t>(t)].push_back(key); });
     std::vector<uint32_t> keys;
     keys.reserve(count[high]);
     for (const std::vector<uint32_t>& share : shares) {
