@@ -18,6 +18,11 @@ using Ints = int32_t __attribute__((vector_size(16)));
 // lanes, and only a group where one passes is looked at position by position, neighbours
 // included. NaN fails every comparison, so unreached positions never qualify.
 void candidates_in(const float* x, int from, int end, float threshold, std::vector<int>& out) {
+    const auto take_if_peak = [&](int k) {
+        if (x[k] >= threshold && x[k] >= x[k - 1] && x[k] >= x[k + 1]) {
+            out.push_back(k);
+        }
+    };
     const Floats limit = Floats{0, 0, 0, 0} + threshold;
     int c = from;
     for (; c + 4 <= end; c += 4) {
@@ -28,15 +33,11 @@ void candidates_in(const float* x, int from, int end, float threshold, std::vect
             continue;
         }
         for (int k = c; k < c + 4; ++k) {
-            if (x[k] >= threshold && x[k] >= x[k - 1] && x[k] >= x[k + 1]) {
-                out.push_back(k);
-            }
+            take_if_peak(k);
         }
     }
     for (; c < end; ++c) {
-        if (x[c] >= threshold && x[c] >= x[c - 1] && x[c] >= x[c + 1]) {
-            out.push_back(c);
-        }
+        take_if_peak(c);
     }
 }
 

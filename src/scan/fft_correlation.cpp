@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <exception>
 #include <new>
 #include <utility>
 
@@ -328,31 +329,21 @@ constexpr int blocks_per_task = 16;
 
 Day_spectra make_day_spectra(const Correlation_plan& plan, const std::vector<float>& trace,
                              int positions, long long l, int threads) {
-    Day_spectra day = empty_day_spectra(plan, positions);
-    const float scale = trace_scale(trace);
-    const int blocks = day.blocks;
-    // An exception must not leave a parallel region: a thread that cannot get its buffers
-    // skips its blocks, and the failure is thrown once the region is done.
-    bool out_of_memory = false;
+    Day_spectra day;
+    // The tasks' version on a team of its own: the blocks do not depend on who computes them. An
+    // exception must not leave the parallel region: it is thrown once the region is done.
+    std::exception_ptr failure;
 #pragma omp parallel num_threads(threads > 0 ? threads : omp_get_max_threads())
+#pragma omp single
     {
-        Real_buffer block;
-#pragma omp for schedule(dynamic, blocks_per_task)
-        for (int b = 0; b < blocks; ++b) {
-            if (!block) {
-                try {
-                    block = real_buffer(static_cast<std::size_t>(plan.nfft));
-                } catch (const std::bad_alloc&) {
-#pragma omp atomic write
-                    out_of_memory = true;
-                    continue;
-                }
-            }
-            day_spectrum_block(plan, trace, l, scale, b, block.get(), day);
+        try {
+            day = make_day_spectra_as_tasks(plan, trace, positions, l);
+        } catch (...) {
+            failure = std::current_exception();
         }
     }
-    if (out_of_memory) {
-        throw std::bad_alloc();
+    if (failure) {
+        std::rethrow_exception(failure);
     }
     return day;
 }

@@ -109,6 +109,15 @@ std::vector<uint64_t> histogram(const std::vector<float>& v, Value value) {
     return total_counts(tables);
 }
 
+// The bin that holds rank r of the keys whose bins hold count; r becomes the rank within it.
+uint32_t bin_of_rank(const std::vector<uint64_t>& count, uint64_t& r) {
+    uint32_t bin = 0;
+    for (; r >= count[bin]; ++bin) {
+        r -= count[bin];
+    }
+    return bin;
+}
+
 // Calls take(t, key) for the key of value(x) of every x of v that is a number and whose key has
 // the upper 16 bits high: t is the OpenMP thread that found it (below threads), or threads for
 // the last values, past the groups of four.
@@ -150,10 +159,7 @@ void take_bin(const std::vector<float>& v, uint32_t high, Value value, int threa
 template <class Value>
 uint32_t select_rank(const std::vector<float>& v, const std::vector<uint64_t>& count, uint64_t r,
                      Value value) {
-    uint32_t high = 0;
-    for (; r >= count[high]; ++high) {
-        r -= count[high];
-    }
+    const uint32_t high = bin_of_rank(count, r);
     const int threads =
         static_cast<long long>(v.size()) >= parallel_from ? omp_get_max_threads() : 1;
     if (count[high] > (uint64_t{1} << 16)) {
@@ -216,10 +222,7 @@ struct Bin_distances {
 bool mad_by_bounds(const std::vector<float>& v, const std::vector<uint64_t>& count, uint64_t middle,
                    float& result) {
     uint64_t r = middle;
-    uint32_t median_bin = 0;
-    for (; r >= count[median_bin]; ++median_bin) {
-        r -= count[median_bin];
-    }
+    const uint32_t median_bin = bin_of_rank(count, r);
     const float median_low = bin_low(median_bin), median_high = bin_high(median_bin);
     if (!std::isfinite(median_low) || !std::isfinite(median_high)) {
         return false;
