@@ -1,12 +1,11 @@
 #include "dsp/bandpass.h"
+#include "support/float_bits.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <cstdint>
-#include <cstring>
 #include <numeric>
 #include <random>
 #include <stdexcept>
@@ -155,12 +154,7 @@ TEST(BandpassTest, TwoTracesTogetherGetTheBitsOfEachAlone) {
             bandpass(alone_a, 2.0, 10.0, n, 100.0);
             bandpass(alone_b, 2.0, 10.0, n, 100.0);
             bandpass_two(a, b, 2.0, 10.0, n, 100.0);
-            const auto bits = [](const std::vector<float>& v) {
-                std::vector<uint32_t> out(v.size());
-                std::memcpy(out.data(), v.data(), v.size() * sizeof(float));
-                return out;
-            };
-            EXPECT_EQ(bits(a), bits(alone_a)) << n << " " << na << " " << nb;
-            EXPECT_EQ(bits(b), bits(alone_b)) << n << " " << na << " " << nb;
+            EXPECT_EQ(float_bits(a), float_bits(alone_a)) << n << " " << na << " " << nb;
+            EXPECT_EQ(float_bits(b), float_bits(alone_b)) << n << " " << na << " " << nb;
         }
 }

@@ -1,4 +1,5 @@
 #include "dsp/interp1.h"
+#include "support/float_bits.h"
 
 #include <gtest/gtest.h>
 
@@ -55,11 +56,6 @@ TEST(Interp1Test, SameGridGivesTheGeneralStepsBitsAndSpan) {
     // past it, or lie inside it.
     std::vector<float> y = wiggle(700);
     y[3] = -0.0f, y[4] = 0.0f, y[5] = -0.0f, y[100] = NAN, y[200] = INFINITY, y[201] = -1e30f;
-    const auto bits = [](const std::vector<float>& v) {
-        std::vector<uint32_t> b(v.size());
-        std::memcpy(b.data(), v.data(), v.size() * sizeof(float));
-        return b;
-    };
     for (const double rate : {100.0, 1000.0}) {
         for (const int from : {-50, 0, 1, 37, 650}) {
             for (const int length : {1, 20, 699, 800}) {
@@ -72,7 +68,7 @@ TEST(Interp1Test, SameGridGivesTheGeneralStepsBitsAndSpan) {
                 const double off = start + 3e-7 / rate;
                 const std::vector<float> b =
                     interp1(t0, rate, y, off, off + (length + 0.5) / rate, rate, &general);
-                ASSERT_EQ(bits(a), bits(b)) << rate << " " << from << " " << length;
+                ASSERT_EQ(float_bits(a), float_bits(b)) << rate << " " << from << " " << length;
                 EXPECT_EQ(std::tie(same.first, same.end), std::tie(general.first, general.end));
             }
         }

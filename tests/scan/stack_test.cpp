@@ -13,16 +13,15 @@
 #include "scan/detection.h"
 #include "scan/event_day.h"
 #include "scan/mad.h"
+#include "support/float_bits.h"
 
 namespace {
 
 // Bit patterns, every NaN as one (which NaN an operation keeps is up to the compiler).
 std::vector<std::uint32_t> bit_patterns(const std::vector<float>& x) {
-    std::vector<std::uint32_t> b(x.size());
-    for (std::size_t k = 0; k < x.size(); ++k) {
-        std::memcpy(&b[k], &x[k], sizeof(float));
+    std::vector<std::uint32_t> b = float_bits(x);
+    for (std::size_t k = 0; k < x.size(); ++k)
         b[k] = std::isnan(x[k]) ? 0x7FC00000u : b[k];
-    }
     return b;
 }
 
