@@ -120,8 +120,7 @@ class Catalogues(unittest.TestCase):
         good = pathlib.Path(data("example_quake.xml")).read_text()
         header = "event,time,network,station,location,channel\n"
         row = "q,2013-02-14T00:00:03Z,XX,ABC,--,HHZ\n"
-        cases = [
-            ("--quakeml", good[:900], "line 17: not QuakeML: the XML is not well-formed"),
+        cases = [("--quakeml", good[:900], "line 17: not QuakeML: the XML is not well-formed"),
             ("--quakeml", "<html><body>no</body></html>", "line 1: not QuakeML 1.2"),
             ("--quakeml", good.replace("2024-04-09T03:15:21.25Z", "2024-04-09T03:15:61.25Z"),
              "line 21: pick smi:local/vemlo/pick/2: time '2024-04-09T03:15:61.25Z' does not "
@@ -135,8 +134,7 @@ class Catalogues(unittest.TestCase):
              "event,time,network,station,location,channel[,phase]"),
             ("--csv", header + row + row.replace("14T00", "30T00"),
              "line 3: time '2013-02-30T00:00:03Z' does not parse"),
-            ("--csv", header + row.replace(",HHZ", ""), "line 2: 5 field(s), the header has 6"),
-        ]
+            ("--csv", header + row.replace(",HHZ", ""), "line 2: 5 field(s), the header has 6")]
         with tempfile.TemporaryDirectory() as d:
             out = os.path.join(d, "control.txt")
             catalogue = ["--quakeml", data("example_quake.xml")]
