@@ -1,11 +1,7 @@
 # vemlo-control on small catalogues (QuakeML, CSV), refused input, and the round trip from the
 # bundled example's picks to its detections, in vemlo's archive layout and in SDS.
 
-import os
-import shutil
-import subprocess
-import tempfile
-import unittest
+import os, pathlib, shutil, subprocess, tempfile, unittest
 
 CONTROL = os.environ["VEMLO_CONTROL"]
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -26,10 +22,8 @@ def templates(text):  # the template section of a control file: the lines from l
 
 
 def write(directory, name, text):
-    path = os.path.join(directory, name)
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(text)
-    return path
+    pathlib.Path(directory, name).write_text(text, encoding="utf-8")
+    return os.path.join(directory, name)
 
 
 class Catalogues(unittest.TestCase):
@@ -67,8 +61,7 @@ class Catalogues(unittest.TestCase):
                          "--download", "--first", "2013-08-31", "--last", "2013-245", "-o", out)
             self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
             self.assertEqual(os.listdir(d), ["control.txt"])
-            with open(out) as f:
-                text = f.read()
+            text = pathlib.Path(out).read_text()
         lines = text.split("\n")
         self.assertEqual([lines[n - 1] for n in (2, 5, 8, 11, 14, 17, 20, 26, 35)], [
             "out/", "2013 243 0", "2013 245 0", "10.5", "0.5 4", "8.5", "40",
@@ -124,12 +117,10 @@ class Catalogues(unittest.TestCase):
             self.assertIn("plain.csv has no phase column: every pick is used", result.stderr)
 
     def test_bad_input_is_refused_and_nothing_written(self):
-        with open(data("example_quake.xml")) as f:
-            good = f.read()
+        good = pathlib.Path(data("example_quake.xml")).read_text()
         header = "event,time,network,station,location,channel\n"
         row = "q,2013-02-14T00:00:03Z,XX,ABC,--,HHZ\n"
-        cases = [
-            ("--quakeml", good[:900], "line 17: not QuakeML: the XML is not well-formed"),
+        cases = [("--quakeml", good[:900], "line 17: not QuakeML: the XML is not well-formed"),
             ("--quakeml", "<html><body>no</body></html>", "line 1: not QuakeML 1.2"),
             ("--quakeml", good.replace("2024-04-09T03:15:21.25Z", "2024-04-09T03:15:61.25Z"),
              "line 21: pick smi:local/vemlo/pick/2: time '2024-04-09T03:15:61.25Z' does not "
@@ -143,8 +134,7 @@ class Catalogues(unittest.TestCase):
              "event,time,network,station,location,channel[,phase]"),
             ("--csv", header + row + row.replace("14T00", "30T00"),
              "line 3: time '2013-02-30T00:00:03Z' does not parse"),
-            ("--csv", header + row.replace(",HHZ", ""), "line 2: 5 field(s), the header has 6"),
-        ]
+            ("--csv", header + row.replace(",HHZ", ""), "line 2: 5 field(s), the header has 6")]
         with tempfile.TemporaryDirectory() as d:
             out = os.path.join(d, "control.txt")
             catalogue = ["--quakeml", data("example_quake.xml")]
@@ -188,15 +178,13 @@ class RoundTrip(unittest.TestCase):
         run = subprocess.run([os.environ["VEMLO"], control], cwd=cls.d, capture_output=True,
                              text=True, timeout=300)
         assert run.returncode == 0 and "No usable day file" not in run.stderr, run.stderr
-        with open(os.path.join(cls.d, results)) as f:
-            return f.read()
+        return pathlib.Path(cls.d, results).read_text()
 
     def test_quakeml_and_csv_picks_give_the_examples_results(self):
         self.assertEqual([line.split()[0] for line in self.reference.splitlines()], [
             "1712632520.000", "1712655667.500", "1712682165.250", "1712712600.000",
             "1712751132.121", "1712789313.703"])  # the six injected earthquakes
-        with open(EXAMPLE) as f:
-            example = f.read().split("\n")
+        example = pathlib.Path(EXAMPLE).read_text().split("\n")
         write(self.d, "example.csv", "event,time,network,station,location,channel,phase\n" +
               "".join("example_quake,2024-04-09T03:15:%sZ,VM,VM0%d,00,HHZ,P\n" % (s, n + 1)
                       for n, s in enumerate(["20.00", "21.25", "22.80"])))  # the example's picks
@@ -207,8 +195,7 @@ class RoundTrip(unittest.TestCase):
             result = run(*catalogue, *period, "--results", results, "-o", "control.txt",
                          cwd=self.d)
             self.assertEqual(result.returncode, 0, result.stderr)
-            with open(os.path.join(self.d, "control.txt")) as f:
-                written = f.read().split("\n")
+            written = pathlib.Path(self.d, "control.txt").read_text().split("\n")
             # The example's control file but for the results folder, a reserved line and the
             # event's name.
             self.assertEqual((len(written), [n + 1 for n, (w, e) in enumerate(zip(written, example))
@@ -223,8 +210,7 @@ class RoundTrip(unittest.TestCase):
                 os.makedirs(folder, exist_ok=True)
                 os.link(os.path.join(root, name), os.path.join(
                     folder, ".".join([net, sta, loc, cha, "D", year, doy])))
-        with open(EXAMPLE) as f:
-            lines = f.read().split("\n")
+        lines = pathlib.Path(EXAMPLE).read_text().split("\n")
         lines[1], lines[25] = "sds_results/", "sds"
         write(self.d, "sds.txt", "\n".join(lines))
         self.assertEqual(self.vemlo("sds.txt", "sds_results/example_quake.txt"), self.reference)

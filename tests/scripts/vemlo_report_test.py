@@ -1,14 +1,6 @@
 # vemlo-report on small results directories: the catalogue, the pictures, refused input.
 
-import csv
-import datetime
-import math
-import os
-import random
-import struct
-import subprocess
-import tempfile
-import unittest
+import csv, datetime, math, os, pathlib, random, struct, subprocess, tempfile, unittest
 
 REPORT = os.environ["VEMLO_REPORT"]
 PNG = b"\x89PNG\r\n\x1a\n"
@@ -26,6 +18,10 @@ def run(*args, cwd=None):
 def read_csv(directory, name):
     with open(os.path.join(directory, name), newline="") as f:
         return list(csv.reader(f))
+
+
+def rows(*lines):  # expected CSV rows written as lines
+    return [line.split(",") for line in lines]
 
 
 def write_mseed(path, codes, start, rate, counts):  # 512-byte records of 32-bit integers
@@ -60,24 +56,20 @@ def make_dir(files):
 
 class Report(unittest.TestCase):
     def test_catalogue_and_pictures(self):
-        files = {  # out of time order; day 101 of 2024 is 2024-04-10; an event without detections
-            "quake_b.txt": "1712751132.121 0.68900996 0.04246030 3\n"
-                           "1712632520.000 0.99999648 0.04240876 2\n",
-            "quake_a.txt": "0.999 0.50000000 0.10000000 1\n", "quiet.txt": ""}
-        with make_dir(files) as d:
+        # Out of time order; day 101 of 2024 is 2024-04-10; an event without detections.
+        with make_dir({"quake_b.txt": "1712751132.121 0.68900996 0.04246030 3\n"
+                                      "1712632520.000 0.99999648 0.04240876 2\n",
+                       "quake_a.txt": "0.999 0.50000000 0.10000000 1\n", "quiet.txt": ""}) as d:
             result = run(d, "--mad-multiple", "9")
             self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
             # Results without channels files (an older vemlo): one line for each such event.
             self.assertEqual(result.stderr.count("channels.csv"), 3)
-            self.assertEqual(read_csv(d, "detections.csv"), [
-                ["event", "time_utc", "epoch_s", "mean_cc", "mad", "templates", "threshold",
-                 "delta_magnitude"],
-                ["quake_a", "1970-01-01T00:00:00.999Z", "0.999", "0.50000000", "0.10000000",
-                 "1", "0.90000000", ""],
-                ["quake_b", "2024-04-09T03:15:20.000Z", "1712632520.000", "0.99999648",
-                 "0.04240876", "2", "0.38167884", ""],
-                ["quake_b", "2024-04-10T12:12:12.121Z", "1712751132.121", "0.68900996",
-                 "0.04246030", "3", "0.38214270", ""]])
+            self.assertEqual(read_csv(d, "detections.csv"), rows(
+                "event,time_utc,epoch_s,mean_cc,mad,templates,threshold,delta_magnitude",
+                "quake_a,1970-01-01T00:00:00.999Z,0.999,0.50000000,0.10000000,1,0.90000000,",
+                "quake_b,2024-04-09T03:15:20.000Z,1712632520.000,0.99999648,0.04240876,2,"
+                "0.38167884,", "quake_b,2024-04-10T12:12:12.121Z,1712751132.121,0.68900996,"
+                "0.04246030,3,0.38214270,"))
             assert_pngs(self, d, ["quake_a.png", "quake_b.png", "quiet.png", "overview.png"])
             self.assertEqual(len(os.listdir(d)), 9)  # and detections.xml; no temporaries
             self.assertEqual(run(d).returncode, 0)  # no MAD multiple: no threshold column
@@ -90,25 +82,23 @@ class Report(unittest.TestCase):
             result = run(d)
             self.assertEqual((result.returncode, "Traceback" in result.stderr), (0, False),
                              result.stderr)
-            with open(os.path.join(d, "detections.csv"), "rb") as f:
-                names = [row.split(b",")[0] for row in f.read().splitlines()[1:]]
-            self.assertEqual(names, [b"a_$\\alpha$", b"caf\xe9", b"cost$^$x"])
+            names = pathlib.Path(d, "detections.csv").read_bytes().splitlines()[1:]
+            self.assertEqual([row.split(b",")[0] for row in names],
+                             [b"a_$\\alpha$", b"caf\xe9", b"cost$^$x"])
             assert_pngs(self, d, [b"caf\xe9.png", b"cost$^$x.png", b"a_$\\alpha$.png",
                                   b"overview.png"])
 
     def test_passes_over_what_is_known_not_to_be_results_and_takes_the_runs_mad_multiple(self):
-        with open(EXAMPLE) as f:
-            control = f.read()
-        files = {
-            "quake.txt": "1712632520.000 0.99999648 0.04240876 2\n",
-            "vemlo-run.txt": "vemlo run record\nvemlo version: 0.2\ncontrol file: /x/c.txt\n"
-                             "scan period: 2024-04-09 (2024 100) to 2024-04-09 (2024 100), 1 "
-                             "day(s)\nMAD multiple: 8.5\ncontrol file text follows (10 bytes):\n"
-                             "MAD multiple: 1\n",
-            "example.txt": control, "crlf copy.txt": control.replace("\n", "\r\n"),
-            "detections.csv": "old catalogue\n", "stations.channels.csv": "net,sta\n",
-            "earthquakes.csv": "x\n", "detections.xml": "<x/>\n"}
-        with make_dir(files) as d:
+        control = pathlib.Path(EXAMPLE).read_text()
+        with make_dir({
+                "quake.txt": "1712632520.000 0.99999648 0.04240876 2\n",
+                "vemlo-run.txt": "vemlo run record\nvemlo version: 0.2\ncontrol file: /x/c.txt\n"
+                                 "scan period: 2024-04-09 (2024 100) to 2024-04-09 (2024 100), 1 "
+                                 "day(s)\nMAD multiple: 8.5\ncontrol file text follows (10 "
+                                 "bytes):\nMAD multiple: 1\n",
+                "example.txt": control, "crlf copy.txt": control.replace("\n", "\r\n"),
+                "detections.csv": "old catalogue\n", "stations.channels.csv": "net,sta\n",
+                "earthquakes.csv": "x\n", "detections.xml": "<x/>\n"}) as d:
             result = run(d)
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertEqual([r[::6] for r in read_csv(d, "detections.csv")[1:]],
@@ -118,8 +108,7 @@ class Report(unittest.TestCase):
             self.assertEqual(run(d, "--mad-multiple", "2").returncode, 0)  # the option wins
             self.assertEqual(read_csv(d, "detections.csv")[1][6], "%.8f" % (2 * 0.04240876))
             # A control file that lost a settings line is no control file, and no results file.
-            with open(os.path.join(d, "example.txt"), "w") as f:
-                f.write(control.replace("\n8\n", "\neight\n", 1))
+            pathlib.Path(d, "example.txt").write_text(control.replace("\n8\n", "\neight\n", 1))
             result = run(d)
             self.assertEqual(result.returncode, 1)
             self.assertIn(os.path.join(d, "example.txt"), result.stderr)
@@ -160,24 +149,22 @@ class Catalogue(unittest.TestCase):  # earthquakes.csv, magnitudes and detection
         "1712682165.250,VM,VM01,00,HHZ,0.72,0.0,2024-04-09T17:02:45.250000Z,2.0\n"
         "1712682165.250,VM,VM02,,HHZ,0.68,0.0,2024-04-09T17:02:46.500000Z,2.0\n"
         "1712682165.250,VM,VM03,00,HHZ,0.7,0.0,2024-04-09T17:02:48.050000Z,0\n",
-        "mags.csv": "event,magnitude\nt,2.1\nother,1\n",
-    }
+        "mags.csv": "event,magnitude\nt,2.1\nother,1\n"}
 
     def test_earthquakes_group_chains_ties_and_single_events(self):
-        results = {  # a chain a-b-c 4 s apart, then a 6 s later; equal correlations at b and c
-            "a.txt": "100.000 0.70000000 0.1 1\n114.000 0.90000000 0.1 1\n",
-            "b.txt": "104.000 0.80000000 0.1 1\n1000.000 0.50000000 0.1 1\n",
-            "c.txt": "108.000 0.80000000 0.1 1\n", "d.txt": ""}
-        last = ["1970-01-01T00:16:40.000Z", "1000.000", "b", "0.50000000", "1", "b"]
-        with make_dir(results) as d:
+        # A chain a-b-c 4 s apart, then a 6 s later; equal correlations at b and c.
+        last = "1970-01-01T00:16:40.000Z,1000.000,b,0.50000000,1,b"
+        with make_dir({"a.txt": "100.000 0.70000000 0.1 1\n114.000 0.90000000 0.1 1\n",
+                       "b.txt": "104.000 0.80000000 0.1 1\n1000.000 0.50000000 0.1 1\n",
+                       "c.txt": "108.000 0.80000000 0.1 1\n", "d.txt": ""}) as d:
             self.assertEqual(run(d, "--decluster", "4").returncode, 0)
-            self.assertEqual(read_csv(d, "earthquakes.csv"), [
-                ["time_utc", "epoch_s", "event", "mean_cc", "n_events", "events"],
-                ["1970-01-01T00:01:44.000Z", "104.000", "b", "0.80000000", "3", "a;b;c"],
-                ["1970-01-01T00:01:54.000Z", "114.000", "a", "0.90000000", "1", "a"], last])
+            self.assertEqual(read_csv(d, "earthquakes.csv"), rows(
+                "time_utc,epoch_s,event,mean_cc,n_events,events",
+                "1970-01-01T00:01:44.000Z,104.000,b,0.80000000,3,a;b;c",
+                "1970-01-01T00:01:54.000Z,114.000,a,0.90000000,1,a", last))
             self.assertEqual(run(d, "--decluster", "6").returncode, 0)  # one event twice
-            self.assertEqual(read_csv(d, "earthquakes.csv")[1:], [
-                ["1970-01-01T00:01:54.000Z", "114.000", "a", "0.90000000", "3", "a;b;c"], last])
+            self.assertEqual(read_csv(d, "earthquakes.csv")[1:], rows(
+                "1970-01-01T00:01:54.000Z,114.000,a,0.90000000,3,a;b;c", last))
             self.assertEqual(run(d, "--decluster", "3.999").returncode, 0)
             self.assertEqual(len(read_csv(d, "earthquakes.csv")), 6)
 
@@ -189,11 +176,11 @@ class Catalogue(unittest.TestCase):  # earthquakes.csv, magnitudes and detection
                              "u.txt: its magnitude fields and picks stay empty\n"
                              "vemlo-report: %s gives no magnitude for event u: its magnitude "
                              "fields stay empty" % os.path.join(d, "mags.csv"))
-            rows = read_csv(d, "detections.csv")
-            self.assertEqual(rows[0][-2:], ["delta_magnitude", "magnitude"])
+            got = read_csv(d, "detections.csv")
+            self.assertEqual(got[0][-2:], ["delta_magnitude", "magnitude"])
             # log10 of 1, 0.5 and 2: VM03 does not vote (no data, cc 0.3 below 0.5, ratio 0).
-            self.assertEqual([row[-2:] for row in rows[1:]], [
-                ["0.00", "2.10"], ["-0.30", "1.80"], ["0.30", "2.40"], ["", ""], ["", ""]])
+            self.assertEqual([row[-2:] for row in got[1:]], rows(
+                "0.00,2.10", "-0.30,1.80", "0.30,2.40", ",", ","))
             # --min-cc 0.2 lets VM03 vote at the half repeat: the median of -0.30, -0.30, 1.60;
             # above every channel's correlation no channel is left; at 0.75 one channel each.
             for min_cc, expected in [("0.2", ["0.00", "-0.30", "0.30", "", ""]),
@@ -209,23 +196,21 @@ class Catalogue(unittest.TestCase):  # earthquakes.csv, magnitudes and detection
             self.skipTest("python3-lxml is not installed: detections.xml is not checked")
         schema = etree.RelaxNG(etree.parse(SCHEMA))
         ns = {"b": "http://quakeml.org/xmlns/bed/1.2"}
-        files = dict(self.RESULTS, **{"we ird;&<name>.txt": "1712632520.000 0.50000000 0.04 1\n"})
-        files[b"caf\xe9.txt"] = "1712632523.000 0.40000000 0.04 1\n"
+        files = {**self.RESULTS, "we ird;&<name>.txt": "1712632520.000 0.50000000 0.04 1\n",
+                 b"caf\xe9.txt": "1712632523.000 0.40000000 0.04 1\n"}
         with make_dir(files) as d:
             for options in [["--magnitudes", os.path.join(d, "mags.csv")], ["--decluster", "5"]]:
                 with self.subTest(options=options):
                     xml = []
                     for _ in range(2):  # the same file again
                         self.assertEqual(run(d, *options).returncode, 0)
-                        with open(os.path.join(d, "detections.xml"), "rb") as f:
-                            xml.append(f.read())
+                        xml.append(pathlib.Path(d, "detections.xml").read_bytes())
                     self.assertEqual(xml[1], xml[0])
                     document = etree.fromstring(xml[0])
                     self.assertTrue(schema.validate(etree.ElementTree(document)),
                                     schema.error_log)
                     events = document.findall(".//b:event", ns)
-                    ids = [e.get("publicID") for e in document.iter()]
-                    ids = [i for i in ids if i is not None]
+                    ids = [i for i in (e.get("publicID") for e in document.iter()) if i is not None]
                     self.assertEqual(len(ids), len(set(ids)))
                     half = [e for e in events
                             if e.get("publicID").endswith("/t/1712655667.500")][0]
@@ -260,23 +245,23 @@ class Catalogue(unittest.TestCase):  # earthquakes.csv, magnitudes and detection
 
     def test_bad_options_and_inputs_are_refused_and_nothing_written(self):
         row = "1712632520.000,VM,VM01,00,HHZ,0.99,0.0,2024-04-09T03:15:20.000000Z,1.0\n"
-        cases = [[["--decluster", "-1"]], [["--decluster", "x"]], [["--decluster", "nan"]],
-                 [["--min-cc", "1.5"]], [["--min-cc", "abc"]], [["--waveforms", "0"]],
-                 [["--waveforms", "2.5"]], [["--control", "c.txt"]],
-                 [["--magnitudes", "missing.csv"]], [["--unknown"]]] + [
-            [["--magnitudes", "mags.csv"], {"t.channels.csv": text}] for text in [
+        mags = ["--magnitudes", "mags.csv"]
+        cases = [(o.split(), {}) for o in [
+            "--decluster -1", "--decluster x", "--decluster nan", "--min-cc 1.5", "--min-cc abc",
+            "--waveforms 0", "--waveforms 2.5", "--control c.txt", "--magnitudes missing.csv",
+            "--unknown"]] + [(mags, {"t.channels.csv": text}) for text in [
                 "net,sta\n" + row, CHANNELS + row.replace(",1.0", ",1.0,2"),  # header, fields
                 CHANNELS + row.replace("20.000,", "21.000,"),  # another detection's rows
                 CHANNELS, CHANNELS + row.replace("0.99", "1.99"),  # no rows; cc
                 CHANNELS + row.replace(",1.0", ",-1"),  # ratio
                 CHANNELS + row.replace("20.000000Z", "20Z"),  # pick time
                 CHANNELS + row.replace("VM01", "VERYLONGCODE")]] + [
-            [["--magnitudes", "mags.csv"], {"mags.csv": text}] for text in [
+            (mags, {"mags.csv": text}) for text in [
                 "event,magnitude\nt,big\n", "event,magnitude\nt,1\nt,2\n", "t,1\n"]]
-        for options, *files in cases:
+        for options, changed in cases:
             files = dict({"t.txt": "1712632520.000 0.99000000 0.04 3\n",
                           "t.channels.csv": CHANNELS + row, "mags.csv": "event,magnitude\nt,1\n"},
-                         **(files[0] if files else {}))
+                         **changed)
             with self.subTest(options=options, files=files), make_dir(files) as d:
                 result = run(".", *options, cwd=d)
                 self.assertEqual(result.returncode, 1, result.stderr)
@@ -287,7 +272,6 @@ class Catalogue(unittest.TestCase):  # earthquakes.csv, magnitudes and detection
 # vemlo on twenty minutes of two stations at 20 samples per second holding an earthquake and its
 # repeat at half the amplitude, then the waveform pictures through vemlo-window.
 class Waveforms(unittest.TestCase):
-
     MIDNIGHT = 1712620800  # 2024-04-09, day 100
     QUAKES = [(11100.0, 1.0), (11700.0, 0.5)]  # seconds of the day at ST1, amplitude
     STATIONS = [("ST1", 0.0), ("ST2", 2.0)]  # and moveout
@@ -300,26 +284,20 @@ class Waveforms(unittest.TestCase):
         rate, start = 20, 10800  # data from 03:00 for twenty minutes
         noise = random.Random(7)
         for station, moveout in cls.STATIONS:
-            counts = []
-            for n in range(20 * 60 * rate):
-                t = start + n / rate
-                value = noise.gauss(0, 30)
-                for second, amplitude in cls.QUAKES:
-                    x = t - second - moveout
-                    if 0 <= x < 6:
-                        value += amplitude * 3000 * x * math.exp(-1.5 * x) * math.sin(
-                            2 * math.pi * (2.0 + 0.3 * x) * x + (0.7 if station == "ST2" else 0))
-                counts.append(round(value))
+            phase = 0.7 if station == "ST2" else 0
+            counts = [round(sum((amplitude * 3000 * x * math.exp(-1.5 * x) * math.sin(
+                2 * math.pi * (2.0 + 0.3 * x) * x + phase) for amplitude, x in (
+                    (amplitude, start + n / rate - second - moveout)
+                    for second, amplitude in cls.QUAKES) if 0 <= x < 6), noise.gauss(0, 30)))
+                for n in range(20 * 60 * rate)]
             write_mseed(os.path.join(cls.d, "archive", station, "2024",
                                      station + ".XX.00.HHZ.2024.100"),
                         ["XX", station, "00", "HHZ"], cls.MIDNIGHT + start, rate, counts)
-        with open(EXAMPLE) as f:
-            lines = f.read().split("\n")[:37]
+        lines = pathlib.Path(EXAMPLE).read_text().split("\n")[:37]
         lines[4:20:3] = ["2024 100 0", "2024 100 0", "4", "1 5", "8", "20"]  # lines 5 to 20
-        with open(os.path.join(cls.d, "control.txt"), "w") as f:
-            f.writelines(line + "\n" for line in lines + ["quake"] + [
-                "2024 100 %.2f XX %s 00 HHZ 0" % (cls.QUAKES[0][0] + moveout, sta)
-                for sta, moveout in cls.STATIONS])
+        pathlib.Path(cls.d, "control.txt").write_text("".join(line + "\n" for line in lines + [
+            "quake"] + ["2024 100 %.2f XX %s 00 HHZ 0" % (cls.QUAKES[0][0] + moveout, sta)
+                        for sta, moveout in cls.STATIONS]))
         vemlo = subprocess.run([os.environ["VEMLO"], "control.txt"], cwd=cls.d,
                                capture_output=True, text=True, timeout=600)
         assert vemlo.returncode == 0, vemlo.stdout + vemlo.stderr
