@@ -1,10 +1,11 @@
 // Cost of the day-length steps of an event-day: the correlation (the image library's, as the
-// scan did it before, and the FFT one: the day's spectra once, then each template) and the MAD
-// of the stack.
+// scan did it before, and the FFT one: the day's spectra once, then each template, and its
+// inverse transforms alone) and the MAD of the stack.
 #include <benchmark/benchmark.h>
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -119,6 +120,47 @@ void BM_TemplateIntoStackFused(benchmark::State& state) {
     template_into_stack(state, true);
 }
 
+// The inverse transforms alone of one template-day (one per block, as the scan computes them),
+// with the plan the scan uses and, for comparison, with plans FFTW would time and choose: a
+// floor of the scan's cost. The scan keeps its plan, whatever the others cost, because each plan
+// gives its own rounding and the results must not change.
+void day_of_inverse_transforms(benchmark::State& state, unsigned flags) {
+    const Correlation_plan plan = make_correlation_plan(template_samples);
+    const int blocks = (day_samples - template_samples + plan.step) / plan.step;
+    Complex_buffer product(fftwf_alloc_complex(plan.stride));
+    Complex_buffer source(fftwf_alloc_complex(plan.stride));
+    Real_buffer real(fftwf_alloc_real(static_cast<std::size_t>(plan.nfft)));
+    const fftwf_plan inverse =
+        flags == FFTW_ESTIMATE ? plan.inverse
+                               : fftwf_plan_dft_c2r_1d(plan.nfft, product.get(), real.get(), flags);
+    const std::vector<float> noise = lcg_noise(2 * plan.stride, 3);
+    std::copy(noise.begin(), noise.end(), &source[0][0]);
+    for (auto _ : state) {
+        for (int b = 0; b < blocks; ++b) {
+            // The transform overwrites its input, as the scan lets it.
+            std::copy(&source[0][0], &source[0][0] + 2 * plan.stride, &product[0][0]);
+            fftwf_execute_dft_c2r(inverse, product.get(), real.get());
+        }
+        benchmark::DoNotOptimize(real.get());
+    }
+    if (inverse != plan.inverse) {
+        fftwf_destroy_plan(inverse);
+    }
+    state.SetItemsProcessed(state.iterations() * blocks);
+}
+
+void BM_DayOfInverseTransforms(benchmark::State& state) {
+    day_of_inverse_transforms(state, FFTW_ESTIMATE);
+}
+
+void BM_DayOfInverseTransformsMeasuredPlan(benchmark::State& state) {
+    day_of_inverse_transforms(state, FFTW_MEASURE);
+}
+
+void BM_DayOfInverseTransformsPatientPlan(benchmark::State& state) {
+    day_of_inverse_transforms(state, FFTW_PATIENT);
+}
+
 void BM_MadOfDayStack(benchmark::State& state) {
     const std::vector<float> stack = lcg_noise(day_samples - template_samples + 1, 2);
     for (auto _ : state) {
@@ -176,6 +218,9 @@ BENCHMARK(BM_DaySpectra)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TemplateOnSharedSpectra)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TemplateIntoStackSeparatePasses)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TemplateIntoStackFused)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DayOfInverseTransforms)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DayOfInverseTransformsMeasuredPlan)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DayOfInverseTransformsPatientPlan)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MadOfDayStack)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MadOfCorrelation)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MadOfCorrelationGivenCounts)->Unit(benchmark::kMillisecond);
