@@ -9,5 +9,14 @@
 // the first and the last sample) into count samples at out. Returns true when they decode
 // cleanly: every code is valid, the frames hold at least count samples, and the last sample is
 // the one the first frame names. Returns false otherwise (out then holds no meaning), so that the
-// caller can leave such a record to a decoder that reports what is wrong with it.
+// caller can leave such a record to a decoder that reports what is wrong with it. Where the
+// processor has AVX2, the differences of a word are summed in vector lanes; the samples are the
+// same either way.
 bool decode_steim2(const unsigned char* frames, std::size_t bytes, int64_t count, int32_t* out);
+
+// decode_steim2 a difference at a time on every processor: the reference for the lanes.
+bool decode_steim2_plain(const unsigned char* frames, std::size_t bytes, int64_t count,
+                         int32_t* out);
+
+// True when decode_steim2 uses the vector lanes on this processor.
+bool steim2_wide_available();
