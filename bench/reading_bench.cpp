@@ -62,8 +62,8 @@ Day_records day_records() {
     return day;
 }
 
-void decode_day(benchmark::State& state, bool (*decode)(const unsigned char*, std::size_t,
-                                                          int64_t, int32_t*)) {
+void decode_day(benchmark::State& state,
+                bool (*decode)(const unsigned char*, std::size_t, int64_t, int32_t*)) {
     const Day_records day = day_records();
     std::vector<int32_t> out(static_cast<std::size_t>(day.samples));
     for (auto _ : state) {

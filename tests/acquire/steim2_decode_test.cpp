@@ -50,8 +50,10 @@ TEST(Steim2Decode, EveryWidthGivesItsSamples) {
     // record's first difference (the step from the previous record) passed over, sums that wrap
     // around 32 bits.
     const std::vector<std::vector<int32_t>> widths = {
-        {99, -2, 127, -128}, {-(1 << 29)},          {(1 << 29) - 1},        {16383, -16384},
-        {511, -512, 0},      {31, -32, 1, -1, 0}, {15, -16, 2, -2, 3, -3}, {7, -8, 1, 0, -1, 6, -7}};
+        {99, -2, 127, -128},     {-(1 << 29)},
+        {(1 << 29) - 1},         {16383, -16384},
+        {511, -512, 0},          {31, -32, 1, -1, 0},
+        {15, -16, 2, -2, 3, -3}, {7, -8, 1, 0, -1, 6, -7}};
     std::vector<std::vector<int32_t>> groups;
     for (int round = 0; round < 3; ++round)
         groups.insert(groups.end(), widths.begin(), widths.end());
@@ -110,7 +112,8 @@ TEST(Steim2Decode, TheVectorLanesDecodeAsThePlainLoop) {
         std::vector<int32_t> plain(static_cast<std::size_t>(count) + 8, -7), wide = plain;
         // Half the time the frames name as last sample the one the plain loop ends with, so
         // that they decode cleanly where their codes allow.
-        if (rng() % 2 != 0 && !decode_steim2_plain(bytes.data(), bytes.size(), count, plain.data())) {
+        if (rng() % 2 != 0 &&
+            !decode_steim2_plain(bytes.data(), bytes.size(), count, plain.data())) {
             put_word(&bytes[8], static_cast<uint32_t>(plain[count - 1]));
             std::fill(plain.begin(), plain.end(), -7);
         }
