@@ -104,6 +104,52 @@ void divide_by_counts(float* stack, const int* count, long long n) {
     }
 }
 
+void scaled_copy(const float* x, long long n, float scale, float* out) {
+    const Floats factor = {scale, scale, scale, scale};
+    long long j = 0;
+    for (; j + 4 <= n; j += 4) {
+        store(out + j, load(x + j) * factor);
+    }
+    for (; j < n; ++j) {
+        out[j] = x[j] * scale;
+    }
+}
+
+long long next_above(const float* x, long long from, long long n, float limit) {
+    // Four at a time while none is above (NaN never is), then one by one within the four.
+    const Floats bound = {limit, limit, limit, limit};
+    long long q = from;
+    for (; q + 4 <= n; q += 4) {
+        const Ints above = load(x + q) > bound;
+        if ((above[0] | above[1] | above[2] | above[3]) != 0) {
+            break;
+        }
+    }
+    for (; q < n; ++q) {
+        if (x[q] > limit) {
+            return q;
+        }
+    }
+    return n;
+}
+
+long long next_zero(const float* x, long long from, long long n) {
+    const Floats zero = {0.0f, 0.0f, 0.0f, 0.0f};
+    long long q = from;
+    for (; q + 4 <= n; q += 4) {
+        const Ints zeros = load(x + q) == zero;
+        if ((zeros[0] | zeros[1] | zeros[2] | zeros[3]) != 0) {
+            break;
+        }
+    }
+    for (; q < n; ++q) {
+        if (x[q] == 0.0f) {
+            return q;
+        }
+    }
+    return n;
+}
+
 float largest_finite_magnitude(const float* x, long long n) {
     // Four lanes of running maxima; NaN and infinities become 0 before they are compared.
     const Ints magnitude = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};

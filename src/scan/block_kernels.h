@@ -30,6 +30,15 @@ void add_bounded_values(const float* numerator, const float* inv_norm, int n, fl
 // stack[p] / count[p] into stack[p] for p < n (0 / 0 gives NaN).
 void divide_by_counts(float* stack, const int* count, long long n);
 
+// out[j] = x[j] × scale for j < n.
+void scaled_copy(const float* x, long long n, float scale, float* out);
+
+// The first q in [from, n) with x[q] > limit, or n when there is none (NaN is never above).
+long long next_above(const float* x, long long from, long long n, float limit);
+
+// The first q in [from, n) with x[q] == 0 (+0 or −0), or n when there is none.
+long long next_zero(const float* x, long long from, long long n);
+
 // The largest finite |x[k]| for k < n (NaN and infinities passed over); 0 when there is none.
 float largest_finite_magnitude(const float* x, long long n);
 

@@ -144,7 +144,14 @@ Exact_windows exact_windows(const float* x, int nfft, int m, int count, float* i
     }
     const double limit =
         exact_tolerance / (fft_error_scale * FLT_EPSILON * std::sqrt(block_squares));
-    for (int q = 0; q < count; ++q) {
+    // Positions are looked at where their inverse norm passes the largest float not above the
+    // limit (the others cannot pass the limit), found four at a time.
+    float below = static_cast<float>(limit);
+    if (static_cast<double>(below) > limit) {
+        below = std::nextafter(below, -INFINITY);
+    }
+    for (int q = static_cast<int>(next_above(inv_norm, 0, count, below)); q < count;
+         q = static_cast<int>(next_above(inv_norm, q + 1, count, below))) {
         if (inv_norm[q] > limit) {  // the sliding norm is close enough to choose by
             inv_norm[q] = exact_inv_norm(x + q, m);
             if (inv_norm[q] > limit) {
@@ -299,9 +306,7 @@ void day_spectrum_block(const Correlation_plan& plan, const std::vector<float>& 
     const int nfft = plan.nfft, m = plan.m;
     const long long first = static_cast<long long>(b) * plan.step;
     const int inside = static_cast<int>(std::clamp<long long>(size - first, 0, nfft));
-    for (int j = 0; j < inside; ++j) {
-        block[j] = trace[static_cast<std::size_t>(first + j)] * scale;
-    }
+    scaled_copy(trace.data() + first, inside, scale, block);
     std::fill(block + inside, block + nfft, 0.0f);
     // The block's windows lie within the trace (positions end m - 1 samples before it), so their
     // scaled samples are the first count + m - 1 of the block. They are read before the
@@ -312,8 +317,11 @@ void day_spectrum_block(const Correlation_plan& plan, const std::vector<float>& 
     day.exact[static_cast<std::size_t>(b)] = exact_windows(block, nfft, m, count, inv_norm);
     fftwf_execute_dft_r2c(plan.forward, block,
                           day.spectra.get() + static_cast<std::size_t>(b) * plan.stride);
+    // A gap position is an exact 0 of the trace: positions are looked at from one 0 to the next.
     int gaps = 0;
-    for (int q = 0; q < count; ++q) {
+    const float* x = trace.data() + first;
+    for (int q = static_cast<int>(next_zero(x, 0, count)); q < count;
+         q = static_cast<int>(next_zero(x, q + 1, count))) {
         if (is_gap_position(trace.data(), size, first + q, l)) {
             inv_norm[q] = -inv_norm[q];
             ++gaps;

@@ -198,6 +198,23 @@ TEST(Stack, VectorPassesGiveThePlainLoopsBits) {
             plain_largest =
                 std::isfinite(x) ? std::max(plain_largest, std::fabs(x)) : plain_largest;
         EXPECT_EQ(largest_finite_magnitude(samples.data(), n), plain_largest) << n;
+
+        // The scaled copy; the next value above a bound and the next zero (either sign), from
+        // starts all along.
+        std::vector<float> copied(n), plain_copied(n);
+        for (int q = 0; q < n; ++q)
+            plain_copied[q] = samples[q] * 0.375f;
+        scaled_copy(samples.data(), n, 0.375f, copied.data());
+        EXPECT_EQ(bit_patterns(copied), bit_patterns(plain_copied)) << n;
+        for (int from = 0; from <= n; ++from) {
+            int above = from, zero = from;
+            while (above < n && !(samples[above] > 3e-4f))
+                ++above;
+            while (zero < n && samples[zero] != 0.0f)
+                ++zero;
+            ASSERT_EQ(next_above(samples.data(), from, n, 3e-4f), above) << n << " " << from;
+            ASSERT_EQ(next_zero(samples.data(), from, n), zero) << n << " " << from;
+        }
     }
 }
 
