@@ -35,6 +35,19 @@ bool same_channel(const MSRecord* record, const Codes& codes) {
            codes.location == record->location && codes.channel == record->channel;
 }
 
+// Whether the library reads record's samples with their bytes swapped: when blockette 1000
+// names another byte order than the host's, or, without it, when the header's was (its year and
+// day are not valid in the host's order).
+bool data_swapped(const MSRecord* record) {
+    const bool big_endian_host = ms_bigendianhost() != 0;
+    if (record->Blkt1000 != nullptr)
+        return big_endian_host ? record->byteorder == 0 : record->byteorder != 0;
+    uint16_t year, day;
+    std::memcpy(&year, record->record + 20, sizeof year);
+    std::memcpy(&day, record->record + 22, sizeof day);
+    return !MS_ISVALIDYEARDAY(year, day);
+}
+
 // Decodes the samples of record, read without them. Steim-2 in big-endian words (nearly every
 // day file) is decoded here; any other record, or one that does not decode cleanly, is decoded by
 // the library, which reports what it finds. Returns false for a record whose samples the library
@@ -61,7 +74,24 @@ bool decode_samples(MSRecord* record) {
             }
         }
     }
-    // The library unpacks the record again, with its samples, into one of its own.
+    // The library decodes the samples alone, with the byte order it would choose for them
+    // (blockette 1000's, else the header's); unpacking the whole record again would print the
+    // header's warnings a second time. A record that names no samples has none.
+    if (unpackheaderbyteorder < 0 && unpackdatabyteorder < 0) {
+        if (record->samplecnt <= 0) {
+            record->numsamples = 0;
+            return true;
+        }
+        std::free(record->datasamples);  // the library allocates its own
+        record->datasamples = nullptr;
+        const int decoded =
+            msr_unpack_data(record, data_swapped(record) ? 1 : 0, static_cast<flag>(verbose - 1));
+        if (decoded < 0)
+            return false;
+        record->numsamples = decoded;
+        return true;
+    }
+    // Otherwise it unpacks the record again, with its samples, into one of its own.
     MSRecord* full = nullptr;
     const int code =
         msr_unpack(record->record, record->reclen, &full, 1, static_cast<flag>(verbose - 1));

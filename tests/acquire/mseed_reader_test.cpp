@@ -42,6 +42,9 @@ TEST(MseedReader, FilesGiveTheSegmentsOfTheirFirstChannel) {
     const std::tuple<std::string, int, int, double, int64_t, float, const char*> rows[] = {
         {ref("steim2"), 1, 499, 40, may12, 6, ""},
         {ref("float64"), 1, 500, 40, may12, 6.10921f, ""},
+        {ref("float32"), 1, 500, 40, may12, 6.10921f, ""},
+        {ref("oddrate"), 1, 500, 1080, 1747084284987654, 6, ""},
+        {ref("headeronly"), 0, 0, 0, 0, 0, "No data samples in "},  // a record of no samples
         {ref("mstlpack"), 1, 500, 40, may12 + 123457, 6, ""},  // BHZ only, not the HHZ after it
         {ref("text"), 0, 0, 0, 0, 0, "Unsupported sample type 'a' in "},
         // Records out of time order that continue one another: one segment.
@@ -112,16 +115,54 @@ TEST(MseedReader, ListFilesOfUserNames) {
     EXPECT_EQ(readlistfile((tmp.path + "/none").c_str()), -1);
 }
 
-// The samples of every record of path as the library decodes them, up to its first error.
-std::vector<float> library_samples(const std::string& path) {
+// The samples of every record of path as the library's own reader decodes them, up to its first
+// error; what it printed goes to err.
+std::vector<float> library_samples(const std::string& path, std::string* err = nullptr) {
     std::vector<float> samples;
     MSRecord* record = nullptr;
+    testing::internal::CaptureStderr();
     while (ms_readmsr(&record, path.c_str(), -1, nullptr, nullptr, 1, 1, 0) == MS_NOERROR) {
-        const auto* values = static_cast<const int32_t*>(record->datasamples);
-        samples.insert(samples.end(), values, values + record->numsamples);
+        for (int64_t k = 0; k < record->numsamples; ++k) {
+            const void* v = record->datasamples;
+            samples.push_back(record->sampletype == 'i'   ? static_cast<const int32_t*>(v)[k]
+                              : record->sampletype == 'f' ? static_cast<const float*>(v)[k]
+                                                          : static_cast<const double*>(v)[k]);
+        }
     }
     ms_readmsr(&record, nullptr, 0, nullptr, nullptr, 0, 0, 0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    if (err != nullptr)
+        *err = said;
     return samples;
+}
+
+TEST(MseedReader, RecordsTheLibraryDecodesSayWhatItsOwnReaderSaysOnce) {
+    // 32-bit floats whose records claim two blockettes (a warning each), Steim-1 records without
+    // blockette 1000 or with damaged blockette chains, 64-bit floats, 32-bit integers: the
+    // samples and the messages of the library's own reader, each message once.
+    Temp_dir tmp;
+    const std::string floats = tmp.path + "/floats";
+    std::vector<float> series(300);
+    std::iota(series.begin(), series.end(), -100.0f);
+    write_mseed_float(floats, {"XX", "ABC", "00", "HHZ", 100.0, 0, 512}, series);
+    std::string bytes = read_file(floats);
+    for (std::size_t r = 0; r < bytes.size(); r += 512)
+        bytes[r + 39] = 2;
+    write_file(floats, bytes);
+    const std::string dir = std::string(VEMLO_TESTDATA_DIR) + "/libmseed/";
+    for (const std::string& path :
+         {floats, dir + "testdata-invalid-blockette-offsets.mseed",
+          dir + "testdata-no-blockette1000-steim1.mseed", dir + "reference-testdata-float64.mseed",
+          dir + "reference-testdata-int32.mseed"}) {
+        std::string err, library_err;
+        const std::vector<float> got = joined(read({{path}}, err));
+        EXPECT_EQ(got, library_samples(path, &library_err)) << path;
+        EXPECT_FALSE(got.empty()) << path;
+        EXPECT_EQ(err, "Reading: " + path + "\n" + library_err);
+    }
+    std::string err;
+    EXPECT_EQ(joined(read({{floats}}, err)), series);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 4) << err;  // a warning per record
 }
 
 TEST(MseedReader, SteimTwoRecordsDecodeAsTheLibraryDecodesThem) {
