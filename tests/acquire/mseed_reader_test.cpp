@@ -150,8 +150,30 @@ TEST(MseedReader, RecordsTheLibraryDecodesSayWhatItsOwnReaderSaysOnce) {
         bytes[r + 39] = 2;
     write_file(floats, bytes);
     const std::string dir = std::string(VEMLO_TESTDATA_DIR) + "/libmseed/";
+    // The Steim-1 records without blockette 1000 turned little-endian (header fields and data
+    // words reversed): the library takes the data's byte order from the header's.
+    const std::string little = tmp.path + "/little";
+    std::string swapped = read_file(dir + "testdata-no-blockette1000-steim1.mseed");
+    for (std::size_t r = 0; r + 4096 <= swapped.size(); r += 4096) {
+        char* record = &swapped[r];
+        const int data =
+            (static_cast<unsigned char>(record[44]) << 8) | static_cast<unsigned char>(record[45]);
+        for (const auto& [at, size] : {std::pair{20, 2},
+                                       {22, 2},
+                                       {28, 2},
+                                       {30, 2},
+                                       {32, 2},
+                                       {34, 2},
+                                       {40, 4},
+                                       {44, 2},
+                                       {46, 2}})
+            std::reverse(record + at, record + at + size);
+        for (int word = data; word + 4 <= 4096; word += 4)
+            std::reverse(record + word, record + word + 4);
+    }
+    write_file(little, swapped);
     for (const std::string& path :
-         {floats, dir + "testdata-invalid-blockette-offsets.mseed",
+         {floats, little, dir + "testdata-invalid-blockette-offsets.mseed",
           dir + "testdata-no-blockette1000-steim1.mseed", dir + "reference-testdata-float64.mseed",
           dir + "reference-testdata-int32.mseed"}) {
         std::string err, library_err;
