@@ -115,39 +115,32 @@ void scaled_copy(const float* x, long long n, float scale, float* out) {
     }
 }
 
-long long next_above(const float* x, long long from, long long n, float limit) {
-    // Four at a time while none is above (NaN never is), then one by one within the four.
-    const Floats bound = {limit, limit, limit, limit};
+namespace {
+
+// The first q in [from, n) where match(x[q]) holds: four at a time while no lane matches, then one
+// by one within the four.
+template <class Match>
+long long next_match(const float* x, long long from, long long n, Match match) {
     long long q = from;
     for (; q + 4 <= n; q += 4) {
-        const Ints above = load(x + q) > bound;
-        if ((above[0] | above[1] | above[2] | above[3]) != 0) {
+        const Ints lanes = match(load(x + q));
+        if ((lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0) {
             break;
         }
     }
-    for (; q < n; ++q) {
-        if (x[q] > limit) {
-            return q;
-        }
+    for (; q < n && !match(x[q]); ++q) {
     }
-    return n;
+    return q;
+}
+
+}  // namespace
+
+long long next_above(const float* x, long long from, long long n, float limit) {
+    return next_match(x, from, n, [limit](auto v) { return v > limit; });  // NaN never is
 }
 
 long long next_zero(const float* x, long long from, long long n) {
-    const Floats zero = {0.0f, 0.0f, 0.0f, 0.0f};
-    long long q = from;
-    for (; q + 4 <= n; q += 4) {
-        const Ints zeros = load(x + q) == zero;
-        if ((zeros[0] | zeros[1] | zeros[2] | zeros[3]) != 0) {
-            break;
-        }
-    }
-    for (; q < n; ++q) {
-        if (x[q] == 0.0f) {
-            return q;
-        }
-    }
-    return n;
+    return next_match(x, from, n, [](auto v) { return v == 0.0f; });
 }
 
 float largest_finite_magnitude(const float* x, long long n) {

@@ -8,13 +8,6 @@
 
 namespace {
 
-// What the tasks of one fetch share.
-struct Conditioning_context {
-    const Template_file* control;
-    const std::map<int, Correlation_plan>* plans;
-    int m_min;
-};
-
 // Finishes item's band-passed window into its trace and computes its spectra: windows of the
 // template length from every position they fit, the day's own and, past midnight, those the
 // moveouts need.
@@ -72,10 +65,8 @@ void start_conditioning(const Template_file& control, const Doy_time& day, const
                         Conditioning_queue& queue, Pending_channel& pending,
                         const std::map<int, Correlation_plan>& plans) {
     // Pointers into the caller's objects, which outlive the task (finish_conditioning waits).
-    const Conditioning_context context{&control, &plans, sc.m};
-    queue.control = &control;
-    queue.plans = &plans;
-    queue.m_min = sc.m;
+    queue.context = {&control, &plans, sc.m};
+    const Conditioning_context context = queue.context;  // each task its own copy
     const Doy_time* const d = &day;
     Pending_channel* const item = &pending;
     Conditioning_queue* const q = &queue;
@@ -120,7 +111,7 @@ void finish_conditioning(Conditioning_queue& queue) {
         queue.waiting = nullptr;
     }
     if (last != nullptr)
-        filter_and_finish({queue.control, queue.plans, queue.m_min}, last, nullptr);
+        filter_and_finish(queue.context, last, nullptr);
 #pragma omp taskwait
     queue.closing = false;
     std::deque<Pending_channel>& pending = queue.items;

@@ -59,16 +59,21 @@ struct Pending_channel {
     std::exception_ptr failure;
 };
 
+// What the conditioning of one fetch works with: the control file, the plans by template length
+// and the shortest template length.
+struct Conditioning_context {
+    const Template_file* control = nullptr;
+    const std::map<int, Correlation_plan>* plans = nullptr;
+    int m_min = 0;
+};
+
 // The days being conditioned. Windows are band-passed two at a time where they can be: a placed
 // window waits for the next one (or for finish_conditioning).
 struct Conditioning_queue {
     std::deque<Pending_channel> items;
     Pending_channel* waiting = nullptr;
-    bool closing = false;  // no more windows to wait for: each is band-passed at once
-    // What start_conditioning was given, for the window finish_conditioning band-passes.
-    const Template_file* control = nullptr;
-    const std::map<int, Correlation_plan>* plans = nullptr;
-    int m_min = 0;
+    bool closing = false;          // no more windows to wait for: each is band-passed at once
+    Conditioning_context context;  // as start_conditioning was given it, for finish_conditioning
 };
 
 // The memory a day's fetch may take beside its batch.
